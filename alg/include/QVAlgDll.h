@@ -131,27 +131,24 @@ QV_API char *Quorvane_GetAlgVersion(char *out);
 QV_API int32_t Quorvane_GetMaskSegmentThreshold(const int16_t *whiteLevel);
 
 /* ---- Templates ---- */
-QV_API int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_t height, uint8_t *templ,
-                                       int32_t *info);
-QV_API int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
-                                         uint8_t *templ, int32_t *info);
+QV_API int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_t height, uint8_t *templ, int32_t *info);
+QV_API int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int16_t width, int16_t height, uint8_t *templ,
+                                         int32_t *info);
 QV_API int16_t Quorvane_MatchScore(const uint8_t *templA, const uint8_t *templB);
-QV_API int16_t Quorvane_MergeFeature(const uint8_t *templA, const uint8_t *templB, uint8_t *merged,
-                                     uint16_t *overlap, uint16_t *width, uint16_t *height);
+QV_API int16_t Quorvane_MergeFeature(const uint8_t *templA, const uint8_t *templB, uint8_t *merged, uint16_t *overlap,
+                                     uint16_t *width, uint16_t *height);
 QV_API int16_t Quorvane_RenewFeature(uint8_t *templ, void *unused, uint16_t *width, uint16_t *height);
 
 /* ---- Raw image conditioning ---- */
 QV_API int32_t Quorvane_Enhance16to8(uint16_t *raw, uint8_t *image, int16_t width, int16_t height);
-QV_API int32_t Quorvane_Enhance16to8_EX(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
-                                        int32_t *flags);
+QV_API int32_t Quorvane_Enhance16to8_EX(uint16_t *raw, uint8_t *image, int16_t width, int16_t height, int32_t *flags);
 QV_API int32_t Quorvane_AutoGain(const uint8_t *image, int32_t width, int32_t height, int32_t *settingsIn,
                                  int32_t *settingsOut);
 QV_API int32_t Quorvane_AutoGain16(const uint16_t *raw, int32_t width, int32_t height, int32_t *settingsIn,
                                    int32_t *settingsOut);
 
 /* ---- Sensor image helpers ---- */
-QV_API int32_t Quorvane_CalCentroid(const uint8_t *image, int32_t width, int32_t height, int32_t *column,
-                                    int32_t *row);
+QV_API int32_t Quorvane_CalCentroid(const uint8_t *image, int32_t width, int32_t height, int32_t *column, int32_t *row);
 QV_API int16_t Quorvane_DetectFinger(const uint8_t *image, int16_t width, int16_t height, uint8_t meanLow,
                                      uint8_t meanHigh);
 QV_API int32_t Quorvane_SignalStrength(const uint8_t *image, int16_t width, int16_t height);

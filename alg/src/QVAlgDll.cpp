@@ -1,9 +1,9 @@
 // Exported entry points that are small enough to live with the interface: the
 // version query, the white-level setter and the fixed-result functions that the
 // wider interface keeps for hosts of other sensor families.
-#include <cstring>
-
 #include "QVAlgDll.h"
+
+#include <cstring>
 
 extern "C" {
 

@@ -146,11 +146,13 @@ int32_t sqrt_256(int32_t a, int32_t b) {
     const int64_t b2 = static_cast<int64_t>(b) * b;
     if (a2 > b2) {
         if (b2 == 0) return absValue(a);
-        return static_cast<int32_t>((absValue(a) * static_cast<int64_t>(g_nSqrt_Table[(b2 * 256 + (a2 - 1) / 2) / a2])) >> 8);
+        return static_cast<int32_t>(
+            (absValue(a) * static_cast<int64_t>(g_nSqrt_Table[(b2 * 256 + (a2 - 1) / 2) / a2])) >> 8);
     }
     if (a2 == b2) return static_cast<int32_t>((absValue(b) * static_cast<int64_t>(g_nSqrt_Table[256])) >> 8);
     if (a2 == 0) return absValue(b);
-    return static_cast<int32_t>((absValue(b) * static_cast<int64_t>(g_nSqrt_Table[(a2 * 256 + (b2 - 1) / 2) / b2])) >> 8);
+    return static_cast<int32_t>((absValue(b) * static_cast<int64_t>(g_nSqrt_Table[(a2 * 256 + (b2 - 1) / 2) / b2])) >>
+                                8);
 }
 
 int32_t getSqrtByInt(int32_t n) {

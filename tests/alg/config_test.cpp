@@ -16,10 +16,28 @@ struct Config {
 };
 
 Config current() {
-    return {IMAGE_WIDTH_SRC, IMAGE_HEIGHT_SRC, IMAGE_WIDTH,       IMAGE_HEIGHT,       XCENTER,         YCENTER,
-            TOP_MIN_TRE,     BOTTOM_MAX_TRE,   LEFT_MIN_TRE,      RIGHT_MAX_TRE,      TB_MIN_TRE,      LR_MIN_TRE,
-            EATURE_RENEW_THRESHOLD, EATURE_RENEW_THRESHOLD2, g_nKneeNumTre1, g_nKneeNumTre2, IMG_DATA_BITS,
-            IMG_DATA_RANGE,  IMG_DATA_MAX,     IMG_DATA_WHITE,    IMG_DATA_WHITE2,    DATA16_NORMAL_TO8_MAX,
+    return {IMAGE_WIDTH_SRC,
+            IMAGE_HEIGHT_SRC,
+            IMAGE_WIDTH,
+            IMAGE_HEIGHT,
+            XCENTER,
+            YCENTER,
+            TOP_MIN_TRE,
+            BOTTOM_MAX_TRE,
+            LEFT_MIN_TRE,
+            RIGHT_MAX_TRE,
+            TB_MIN_TRE,
+            LR_MIN_TRE,
+            EATURE_RENEW_THRESHOLD,
+            EATURE_RENEW_THRESHOLD2,
+            g_nKneeNumTre1,
+            g_nKneeNumTre2,
+            IMG_DATA_BITS,
+            IMG_DATA_RANGE,
+            IMG_DATA_MAX,
+            IMG_DATA_WHITE,
+            IMG_DATA_WHITE2,
+            DATA16_NORMAL_TO8_MAX,
             DATA16_NORMAL_TO8_MIN};
 }
 
@@ -29,8 +47,7 @@ bool operator==(const Config &a, const Config &b) { return std::memcmp(&a, &b, s
 const Config kExpected[6] = {
     {112, 88, 176, 152, 56, 44, 38, 38, 44, 44, 15, 18, 70, 40, 500, 400, 12, 4096, 4095, 3018, 1596, 4000, 50},
     {56, 180, 120, 244, 28, 90, 56, 66, 22, 38, 50, 10, 70, 40, 500, 400, 12, 4096, 4095, 3018, 1596, 4000, 50},
-    {68, 118, 132, 182, 34, 59, 45, 46, 22, 44, 19, 12, 70, 40, 407, 325, 16, 65536, 65535, 62536, 47536, 60000,
-     200},
+    {68, 118, 132, 182, 34, 59, 45, 46, 22, 44, 19, 12, 70, 40, 407, 325, 16, 65536, 65535, 62536, 47536, 60000, 200},
     {64, 80, 128, 144, 32, 40, 36, 36, 32, 32, 15, 10, 70, 40, 259, 207, 12, 4096, 4095, 3018, 1596, 4000, 50},
     {96, 96, 160, 160, 48, 48, 40, 40, 40, 40, 16, 16, 70, 40, 500, 400, 12, 4096, 4095, 3018, 1596, 4000, 50},
     {42, 160, 106, 224, 21, 80, 56, 56, 22, 31, 50, 10, 70, 40, 340, 272, 12, 4096, 4095, 3018, 1596, 4000, 50},
@@ -38,7 +55,7 @@ const Config kExpected[6] = {
 
 // This test runs first in its executable, so it sees the library as loaded.
 TEST(Configuration, A_ValuesBeforeTheFirstInit) {
-    const Config before = {112, 88, 176, 152, 56, 44, 38, 38, 44, 44, 15, 18,
+    const Config before = {112, 88, 176, 152, 56, 44,   38,   38,   44,   44,   15, 18,
                            50,  30, 450, 360, 12, 4096, 4095, 3695, 1595, 4000, 50};
     EXPECT_TRUE(current() == before);
     EXPECT_EQ(IMG_DATA_BITS0, 12);
@@ -102,8 +119,7 @@ TEST(Version, BuildNumberRules) {
     char none[30] = "QVAlg_C_V02.03.04";
     const uint32_t base = (2u << 3) + (3u << 10) + (4u << 17);
     auto packed = [](const VersionCode &c) {
-        return (uint32_t{c.bytes[0]} << 24) | (uint32_t{c.bytes[1]} << 16) | (uint32_t{c.bytes[2]} << 8) |
-               c.bytes[3];
+        return (uint32_t{c.bytes[0]} << 24) | (uint32_t{c.bytes[1]} << 16) | (uint32_t{c.bytes[2]} << 8) | c.bytes[3];
     };
     EXPECT_EQ(packed(DeriveVersionCode(two)), base + (25u << 24));
     EXPECT_EQ(packed(DeriveVersionCode(one)), base + (7u << 24));

@@ -10,8 +10,7 @@ namespace {
 
 TEST(FixedMathTables, FollowTheirRulesEverywhere) {
     const double pi = std::acos(-1.0);
-    for (int i = 0; i <= 90; ++i)
-        EXPECT_EQ(g_nSinTable[i], std::lround(512 * std::sin(i * pi / 180))) << "sin " << i;
+    for (int i = 0; i <= 90; ++i) EXPECT_EQ(g_nSinTable[i], std::lround(512 * std::sin(i * pi / 180))) << "sin " << i;
     for (int i = 0; i <= 256; ++i) {
         EXPECT_EQ(g_nSqrt_Table[i], std::lround(256 * std::sqrt(1 + i / 256.0))) << "sqrt " << i;
         EXPECT_EQ(g_nAtan_Table[i], std::lround(std::atan(i / 256.0) * 180 / pi)) << "atan " << i;
