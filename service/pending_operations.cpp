@@ -1,0 +1,32 @@
+// Operations whose sensor, store or worker code is not built yet. Each answers
+// as if no sensor were attached and no finger were stored. When an operation is
+// built, its stand-in here is removed.
+#include "operations.h"
+
+int vkOpenDev() { return -3; }
+
+void vkCloseDev() {}
+
+int vkLstDev(int32_t *count) {
+    *count = 0;
+    return 0;
+}
+
+int vkEnrollFp(const char *, const char *) { return -2; }
+
+int vkStopEnroll() { return 0; }
+
+int vkVerifyFp(const char *) { return -2; }
+
+int vkStopVerify() { return 0; }
+
+int vkDelFp(const char *, const char *) { return -100; }
+
+int vkDelAllFp(const char *) { return -100; }
+
+int vkLstFp(const char *, char *, int32_t *count) {
+    *count = 0;
+    return 0;
+}
+
+int vkRenameFp(const char *, const char *, const char *) { return -100; }

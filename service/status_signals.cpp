@@ -1,0 +1,92 @@
+// Status signals of the enrollment and verification workers.
+#include "status_signals.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "dbus_handles.h"
+#include "log.h"
+
+DBusConnection *m_conn = nullptr;
+
+namespace {
+
+// Progress is reported in tens of percent per accepted capture, never above 100.
+constexpr uint32_t kProgressPerStage = 10;
+constexpr uint32_t kProgressMax = 100;
+
+void setPayload(StatusFields *out, const char *text) { snprintf(out->payload, sizeof out->payload, "%s", text); }
+
+int sendStatus(const char *member, const char *id, uint32_t type, uint32_t arg,
+               void (*fields)(const char *, uint32_t, uint32_t, StatusFields *)) {
+    if (id == nullptr) id = "";
+    _vklog("%s %s %d %d", member, id, static_cast<int>(type), static_cast<int>(arg));
+    if (m_conn == nullptr) {
+        _vklogstr("Message Null");
+        return 0;
+    }
+    MessagePtr signal(dbus_message_new_signal(kSignalPath, kServiceInterface, member));
+    if (!signal) {
+        _vklogstr("Message Null");
+        return 0;
+    }
+    StatusFields out;
+    fields(id, type, arg, &out);
+    const char *payload = out.payload;
+    dbus_int32_t code = out.code;
+    // A string that is not valid UTF-8 would make libdbus abort; refuse it instead.
+    if (!dbus_validate_utf8(out.id, nullptr) ||
+        !dbus_message_append_args(signal.get(), DBUS_TYPE_STRING, &out.id, DBUS_TYPE_INT32, &code, DBUS_TYPE_STRING,
+                                  &payload, DBUS_TYPE_INVALID) ||
+        !dbus_connection_send(m_conn, signal.get(), nullptr)) {
+        _vklogstr("Out of memory");
+        return 0;
+    }
+    dbus_connection_flush(m_conn);
+    return -1;
+}
+
+}  // namespace
+
+void vkEnrollStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out) {
+    memset(out, 0, sizeof *out);
+    out->id = id;
+    out->code = static_cast<int32_t>(type);
+    switch (type) {
+    case 1:
+        setPayload(out, arg == 4 ? "{\"subcode\":4}" : arg == 2 ? "{\"subcode\":2}" : "{\"subcode\":3}");
+        break;
+    case 2: {
+        uint32_t progress = arg >= kProgressMax / kProgressPerStage ? kProgressMax : arg * kProgressPerStage;
+        snprintf(out->payload, sizeof out->payload, "{\"progress\":%u}", progress);
+        break;
+    }
+    default:  // 0 finished, 4 capture start failed: no payload
+        break;
+    }
+}
+
+void vkVerifyStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out) {
+    memset(out, 0, sizeof *out);
+    // Only a match names the user.
+    out->id = type == 0 ? id : "";
+    out->code = static_cast<int32_t>(type);
+    switch (type) {
+    case 2:
+        setPayload(out, "{\"subcode\":1}");
+        break;
+    case 3:
+        setPayload(out, arg == 0 ? "{\"subcode\":3}" : "{\"subcode\":5}");
+        break;
+    default:  // 0 matched, 4 capture start failed: no payload
+        break;
+    }
+}
+
+int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg) {
+    return sendStatus("EnrollStatus", id, type, arg, vkEnrollStatusFields);
+}
+
+int vkSigVerifyStatus(const char *id, uint32_t type, uint32_t arg) {
+    return sendStatus("VerifyStatus", id, type, arg, vkVerifyStatusFields);
+}

@@ -1,0 +1,453 @@
+// veko2547_svr: owns the fingerprint sensor and answers the authentication
+// framework on the system bus as "com.vekoid.fprint".
+//
+// One thread reads the bus and handles the calls in order. It waits on the
+// connection's socket (and on a wake-up descriptor that libdbus pokes when
+// another thread has queued incoming data) instead of sleeping, so a call is
+// answered as soon as it arrives, and it never holds libdbus's I/O path while
+// waiting, so the workers can send and flush their signals at any time.
+#include <dbus/dbus.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dbus_handles.h"
+#include "log.h"
+#include "operations.h"
+#include "status_signals.h"
+
+namespace {
+
+constexpr const char *kVersion = "1.1.0.4";
+constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char *kErrorFailed = "org.freedesktop.DBus.Error.Failed";
+constexpr const char *kErrorInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
+constexpr const char *kInvalidArgsText = "paramit error.";
+
+// Pause after starting the log so the writer has read the flag file once.
+constexpr useconds_t kLogStartPauseUs = 100000;
+// Longest wait without looking at the connection; a safety net only, every
+// event that matters wakes the loop at once.
+constexpr int kIdleWaitMs = 1000;
+// Names are kept in 64-byte fields and become file names under the store root.
+constexpr size_t kNameFieldSize = 64;
+
+// Property values.
+constexpr const char *kPropName = "Veko2547";
+constexpr dbus_int32_t kStateUnclaimed = 1;
+constexpr dbus_int32_t kStateClaimed = 2;
+constexpr dbus_int32_t kPropType = 2;
+constexpr dbus_int32_t kPropCapability = 1;
+
+// Set by Claim(true), cleared by Claim(false); gates Enroll, StopEnroll and Verify.
+int32_t m_claimed = 0;
+
+// Written by libdbus (on whichever thread queued data) to wake the main loop.
+int g_wakeFd = -1;
+
+const char *orNull(const char *text) { return text != nullptr ? text : "(null)"; }
+
+// ---- replies ----
+
+void sendAndFlush(DBusMessage *reply, const char *sendFailText) {
+    if (!dbus_connection_send(m_conn, reply, nullptr)) {
+        _vklogstr(sendFailText);
+        return;
+    }
+    // The caller is waiting; do not leave the reply to the next loop pass.
+    dbus_connection_flush(m_conn);
+}
+
+void replyEmpty(DBusMessage *call) {
+    MessagePtr reply(dbus_message_new_method_return(call));
+    if (!reply) {
+        _vklogstr("No memory");
+        return;
+    }
+    sendAndFlush(reply.get(), "No memory");
+}
+
+void replyError(DBusMessage *call, const char *name, const char *text) {
+    MessagePtr reply(dbus_message_new_error(call, name, text));
+    if (!reply) {
+        _vklogstr("No memory");
+        return;
+    }
+    _vklogstr("ret err");
+    sendAndFlush(reply.get(), "send fail");
+}
+
+void replyFailed(DBusMessage *call, const char *text) { replyError(call, kErrorFailed, text); }
+
+// Decodes the call's arguments; on failure answers InvalidArgs and returns false.
+template <typename... Args>
+bool decodeArgs(DBusMessage *call, Args... args) {
+    ScopedDBusError error;
+    if (dbus_message_get_args(call, error.get(), args..., DBUS_TYPE_INVALID)) return true;
+    replyError(call, kErrorInvalidArgs, kInvalidArgsText);
+    return false;
+}
+
+// A user id or finger name becomes one path component under the store root:
+// it must fit its 64-byte field, must not leave the directory, and must not be
+// hidden (the store never lists names that begin with ".").
+bool isStoreName(const char *name) {
+    size_t len = strnlen(name, kNameFieldSize);
+    return len > 0 && len < kNameFieldSize && strchr(name, '/') == nullptr && name[0] != '.';
+}
+
+// ---- handlers ----
+
+void handle_claim(DBusMessage *call) {
+    const char *id = nullptr;
+    dbus_bool_t claimed = FALSE;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &claimed)) return;
+    _vklog("--rcved: id=%s claimed=%d", id, claimed ? 1 : 0);
+    if (claimed) {
+        m_claimed = 1;
+    } else {
+        vkCloseDev();
+        m_claimed = 0;
+    }
+    replyEmpty(call);
+}
+
+void handle_Enroll(DBusMessage *call) {
+    const char *id = nullptr;
+    const char *finger = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger)) return;
+    _vklog("--rcved: id=%s, finger=%s", id, finger);
+    if (!m_claimed) return replyFailed(call, "not claimed.");
+    if (!isStoreName(id) || !isStoreName(finger)) return replyFailed(call, "Enroll fail.");
+    if (vkOpenDev() != 0) return replyFailed(call, "OpenDevice fail.");
+    if (vkEnrollFp(id, finger) != 0) return replyFailed(call, "Enroll fail.");
+    replyEmpty(call);
+}
+
+void handle_StopEnroll(DBusMessage *call) {
+    if (!m_claimed) return replyFailed(call, "not claimed.");
+    vkStopEnroll();
+    replyEmpty(call);
+}
+
+void handle_Verify(DBusMessage *call) {
+    const char *finger = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &finger)) return;
+    _vklog("--rcved: finger=%s", finger);
+    if (!m_claimed) return replyFailed(call, "not claimed.");
+    // The finger only filters stored names; empty means every finger.
+    if (strnlen(finger, kNameFieldSize) >= kNameFieldSize) return replyFailed(call, "Verify fail.");
+    if (vkOpenDev() != 0) return replyFailed(call, "No Device.");
+    if (vkVerifyFp(finger) != 0) return replyFailed(call, "Verify fail.");
+    replyEmpty(call);
+}
+
+void handle_StopVerify(DBusMessage *call) {
+    vkStopVerify();
+    replyEmpty(call);
+}
+
+void handle_DeleteFinger(DBusMessage *call) {
+    const char *id = nullptr;
+    const char *finger = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger)) return;
+    _vklog("--rcved: id=%s finger=%s", id, finger);
+    if (!isStoreName(id) || !isStoreName(finger) || vkDelFp(id, finger) != 0)
+        return replyFailed(call, "DeleteFinger fail.");
+    replyEmpty(call);
+}
+
+void handle_DeleteAllFingers(DBusMessage *call) {
+    const char *id = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id)) return;
+    _vklog("--rcved: id=%s", id);
+    // Nothing is ever removed outside a user's own directory.
+    if (!isStoreName(id)) return replyFailed(call, "DeleteAllFingers fail.");
+    vkDelAllFp(id);
+    replyEmpty(call);
+}
+
+// Appends `count` consecutive NUL-terminated names from `list` as one array.
+// An empty list is sent as an empty array of string-to-string entries, which
+// is what the client has always received for a user without fingers.
+bool appendFingerList(DBusMessage *reply, const char *list, int32_t count) {
+    DBusMessageIter args;
+    DBusMessageIter array;
+    dbus_message_iter_init_append(reply, &args);
+    const char *elementSig = count > 0 ? DBUS_TYPE_STRING_AS_STRING : "{ss}";
+    if (!dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, elementSig, &array)) return false;
+    const char *name = list;
+    const char *end = list + kNameListSize;
+    bool ok = true;
+    for (int32_t i = 0; i < count && ok && name < end; ++i) {
+        size_t len = strnlen(name, static_cast<size_t>(end - name));
+        if (name + len == end) break;  // unterminated: the list ends here
+        // libdbus aborts on a string that is not UTF-8; such a file name is skipped.
+        if (dbus_validate_utf8(name, nullptr)) ok = dbus_message_iter_append_basic(&array, DBUS_TYPE_STRING, &name);
+        name += len + 1;
+    }
+    if (!ok) {
+        dbus_message_iter_abandon_container(&args, &array);
+        return false;
+    }
+    return dbus_message_iter_close_container(&args, &array);
+}
+
+void handle_ListFingers(DBusMessage *call) {
+    const char *id = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id)) return;
+    _vklog("--rcved: id=%s", id);
+    char list[kNameListSize];
+    memset(list, 0, sizeof list);
+    int32_t count = 0;
+    if (!isStoreName(id) || vkLstFp(id, list, &count) != 0) return replyFailed(call, "ListFingers fail.");
+    _vklog("num=%d", count);
+    MessagePtr reply(dbus_message_new_method_return(call));
+    if (!reply || !appendFingerList(reply.get(), list, count)) {
+        _vklogstr("No memory");
+        return;
+    }
+    sendAndFlush(reply.get(), "No memory");
+}
+
+void handle_RenameFinger(DBusMessage *call) {
+    const char *id = nullptr;
+    const char *finger = nullptr;
+    const char *newname = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger, DBUS_TYPE_STRING, &newname)) return;
+    _vklog("--rcved: id=%s finger=%s newname=%s", id, finger, newname);
+    if (!isStoreName(id) || !isStoreName(finger) || !isStoreName(newname) || vkRenameFp(id, finger, newname) != 0)
+        return replyFailed(call, "RenameFinger fail.");
+    replyEmpty(call);
+}
+
+void replyValue(DBusMessage *call, int type, const void *value) {
+    MessagePtr reply(dbus_message_new_method_return(call));
+    if (!reply || !dbus_message_append_args(reply.get(), type, value, DBUS_TYPE_INVALID)) {
+        _vklogstr("No memory");
+        return;
+    }
+    sendAndFlush(reply.get(), "No memory\n");
+}
+
+void handle_GetProperty(DBusMessage *call) {
+    const char *interface = nullptr;
+    const char *property = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property)) return;
+    _vklog("--rcved: interface=%s property=%s", interface, property);
+    if (strcmp(property, "Name") == 0) {
+        replyValue(call, DBUS_TYPE_STRING, &kPropName);
+    } else if (strcmp(property, "State") == 0) {
+        dbus_int32_t state = kStateUnclaimed;
+        int32_t count = 0;
+        if (m_claimed)
+            state = kStateClaimed;
+        else
+            vkLstDev(&count);  // shown in the log only
+        _vklog("state=%d,num=%d", state, count);
+        replyValue(call, DBUS_TYPE_INT32, &state);
+    } else if (strcmp(property, "Type") == 0) {
+        replyValue(call, DBUS_TYPE_INT32, &kPropType);
+    } else if (strcmp(property, "Capability") == 0) {
+        replyValue(call, DBUS_TYPE_INT32, &kPropCapability);
+    } else {
+        replyEmpty(call);
+    }
+}
+
+void handle_GetAllProperty(DBusMessage *call) {
+    const char *interface = nullptr;
+    if (!decodeArgs(call, DBUS_TYPE_STRING, &interface)) return;
+    _vklog("--rcved: interface=%s ", interface);
+    replyEmpty(call);
+}
+
+struct MethodEntry {
+    const char *interface;
+    const char *member;
+    const char *handlerName;
+    void (*handler)(DBusMessage *);
+};
+
+// Tested in this order; the first match handles the call.
+const MethodEntry kMethods[] = {
+    {kServiceInterface, "Claim", "handle_claim", handle_claim},
+    {kServiceInterface, "Enroll", "handle_Enroll", handle_Enroll},
+    {kServiceInterface, "StopEnroll", "handle_StopEnroll", handle_StopEnroll},
+    {kServiceInterface, "Verify", "handle_Verify", handle_Verify},
+    {kServiceInterface, "StopVerify", "handle_StopVerify", handle_StopVerify},
+    {kServiceInterface, "DeleteFinger", "handle_DeleteFinger", handle_DeleteFinger},
+    {kServiceInterface, "DeleteAllFingers", "handle_DeleteAllFingers", handle_DeleteAllFingers},
+    {kServiceInterface, "ListFingers", "handle_ListFingers", handle_ListFingers},
+    {kServiceInterface, "RenameFinger", "handle_RenameFinger", handle_RenameFinger},
+    {kPropertiesInterface, "Get", "handle_GetProperty", handle_GetProperty},
+    {kPropertiesInterface, "GetAll", "handle_GetAllProperty", handle_GetAllProperty},
+};
+
+[[noreturn]] void exitService(int status) {
+    vklogDrain(500);
+    exit(status);
+}
+
+void handleMessage(DBusMessage *message) {
+    if (dbus_message_is_signal(message, DBUS_INTERFACE_LOCAL, "Disconnected")) {
+        // Without the bus the service is unreachable; let it be started again.
+        _vklogstr("bus disconnected");
+        exitService(1);
+    }
+    _vklog("msg %s %s %s %s\n", orNull(dbus_message_get_path(message)), orNull(dbus_message_get_interface(message)),
+           orNull(dbus_message_get_destination(message)), orNull(dbus_message_get_member(message)));
+    for (const MethodEntry &entry : kMethods) {
+        if (dbus_message_is_method_call(message, entry.interface, entry.member)) {
+            _vklog(">>%s\n", entry.handlerName);
+            entry.handler(message);
+            return;
+        }
+    }
+    // Anything else (unknown members, signals, replies) gets no reply.
+}
+
+// ---- main loop ----
+
+void wakeMainLoop() {
+    const uint64_t one = 1;
+    ssize_t written = write(g_wakeFd, &one, sizeof one);
+    (void)written;  // a full counter already means "wake up"
+}
+
+void onDispatchStatus(DBusConnection *, DBusDispatchStatus status, void *) {
+    if (status == DBUS_DISPATCH_DATA_REMAINS) wakeMainLoop();
+}
+
+void onWakeupMain(void *) { wakeMainLoop(); }
+
+[[noreturn]] void runMessageLoop() {
+    int busFd = -1;
+    if (!dbus_connection_get_unix_fd(m_conn, &busFd)) {
+        _vklogstr("no bus descriptor");
+        exitService(1);
+    }
+    g_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (g_wakeFd < 0) {
+        _vklogstr("no wake-up descriptor");
+        exitService(1);
+    }
+    // A worker's flush may read incoming calls off the socket; these callbacks
+    // tell the loop that messages are waiting although the socket is quiet.
+    dbus_connection_set_dispatch_status_function(m_conn, onDispatchStatus, nullptr, nullptr);
+    dbus_connection_set_wakeup_main_function(m_conn, onWakeupMain, nullptr, nullptr);
+
+    for (;;) {
+        // Read and write whatever is ready, without blocking.
+        if (!dbus_connection_read_write(m_conn, 0)) {
+            _vklogstr("bus disconnected");
+            exitService(1);
+        }
+        while (DBusMessage *raw = dbus_connection_pop_message(m_conn)) {
+            MessagePtr message(raw);
+            handleMessage(message.get());
+        }
+        if (dbus_connection_get_dispatch_status(m_conn) == DBUS_DISPATCH_DATA_REMAINS) continue;
+
+        pollfd fds[2] = {};
+        fds[0].fd = busFd;
+        fds[0].events = POLLIN | (dbus_connection_has_messages_to_send(m_conn) ? POLLOUT : 0);
+        fds[1].fd = g_wakeFd;
+        fds[1].events = POLLIN;
+        if (poll(fds, 2, kIdleWaitMs) < 0 && errno != EINTR) usleep(10000);
+        if (fds[1].revents & POLLIN) {
+            uint64_t counter = 0;
+            ssize_t got = read(g_wakeFd, &counter, sizeof counter);
+            (void)got;
+        }
+    }
+}
+
+// ---- start-up ----
+
+struct Options {
+    const char *storeRoot = nullptr;
+    const char *logFile = nullptr;
+    const char *logFlag = nullptr;
+};
+
+void usage(const char *program) {
+    fprintf(stderr, "usage: %s [--store-root DIR] [--log-file FILE] [--log-flag FILE]\n", program);
+}
+
+// Test runs move the store root, the log file and the flag file; nothing else
+// configures the service.
+bool parseOptions(int argc, char **argv, Options *options) {
+    for (int i = 1; i < argc; ++i) {
+        const char **target = nullptr;
+        if (strcmp(argv[i], "--store-root") == 0)
+            target = &options->storeRoot;
+        else if (strcmp(argv[i], "--log-file") == 0)
+            target = &options->logFile;
+        else if (strcmp(argv[i], "--log-flag") == 0)
+            target = &options->logFlag;
+        if (target == nullptr || i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+        *target = argv[++i];
+    }
+    return true;
+}
+
+// The service has no orderly shutdown; on a termination signal it only
+// removes its message queue, then dies of the signal as before.
+void onTerminate(int sig) {
+    vklogRemoveQueue();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void connectBus() {
+    ScopedDBusError error;
+    m_conn = dbus_bus_get(DBUS_BUS_SYSTEM, error.get());
+    if (error.isSet() || m_conn == nullptr) {
+        _vklog("Connection Error(%s) ", error.message());
+        exitService(1);
+    }
+    int result = dbus_bus_request_name(m_conn, kServiceName, DBUS_NAME_FLAG_REPLACE_EXISTING, error.get());
+    if (error.isSet()) {
+        _vklog("Requece name error(%s) ", error.message());
+        exitService(1);
+    }
+    // Queued behind another owner: a second instance stops here.
+    if (result != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) exitService(1);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    if (!parseOptions(argc, argv, &options)) {
+        usage(argv[0]);
+        return 2;
+    }
+    printf("%s\n", kVersion);
+    fflush(stdout);
+
+    vklogSetPaths(options.logFile, options.logFlag);
+    vkSetStoreRoot(options.storeRoot);
+    vklogExec();
+    atexit(vklogRemoveQueue);
+    signal(SIGTERM, onTerminate);
+    signal(SIGINT, onTerminate);
+    signal(SIGHUP, onTerminate);
+
+    usleep(kLogStartPauseUs);
+    vklogtm();
+    _vklogstr(kVersion);
+    _vklogstr("use normal");
+
+    // Workers send signals on the connection from their own threads.
+    dbus_threads_init_default();
+    connectBus();
+    runMessageLoop();
+}

@@ -1,0 +1,242 @@
+"""Harness for the service tests: a private system-like bus with the shipped
+policy, the real service binary under it, and a client connection.
+
+Every test gets its own bus, service and temporary store/log directory; all of
+it is torn down after the test, also when the test fails.
+
+Environment (set by CTest): VEKO_SVR is the service binary, VEKO_SOURCE_DIR the
+source tree (for the shipped bus policy).
+"""
+import os
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import dbus
+import dbus.mainloop.glib
+import pytest
+from gi.repository import GLib
+
+BUS_NAME = "com.vekoid.fprint"
+INTERFACE = "com.vekoid.fprint"
+OBJECT_PATH = "/com/vekoid"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+
+SOURCE_DIR = Path(os.environ.get("VEKO_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+POLICY_FILE = SOURCE_DIR / "packaging" / "com.vekoid.fprint.conf"
+
+# Same default policy as the system bus: nothing may own a name or call a
+# method unless a policy file allows it.
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+    <allow receive_type="signal"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
+  </policy>
+  <include>{policy}</include>
+</busconfig>
+"""
+
+START_TIMEOUT_S = 10.0
+
+
+def service_binary():
+    path = os.environ.get("VEKO_SVR")
+    if not path or not os.access(path, os.X_OK):
+        pytest.fail("VEKO_SVR must name the built veko2547_svr binary")
+    return path
+
+
+def stop_process(proc, timeout=5.0):
+    """Ends a process this harness started: SIGTERM, then SIGKILL."""
+    if proc is None or proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+class PrivateBus:
+    """A dbus-daemon with a system-bus-like configuration in its own directory.
+
+    The directory is world-readable so that an unprivileged client (for the
+    policy tests) can reach the socket.
+    """
+
+    def __init__(self):
+        self.dir = Path(tempfile.mkdtemp(prefix="veko-bus-"))
+        os.chmod(self.dir, 0o755)
+        self.socket = self.dir / "system_bus_socket"
+        self.address = f"unix:path={self.socket}"
+        config = self.dir / "bus.conf"
+        config.write_text(BUS_CONFIG.format(socket=self.socket, policy=POLICY_FILE))
+        self.proc = subprocess.Popen(
+            ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + START_TIMEOUT_S
+        while not self.socket.exists():
+            if self.proc.poll() is not None:
+                raise RuntimeError("dbus-daemon failed: " + self.proc.stderr.read().decode())
+            if time.monotonic() > deadline:
+                raise RuntimeError("dbus-daemon did not create its socket")
+            time.sleep(0.01)
+
+    def connect(self):
+        return dbus.bus.BusConnection(self.address, mainloop=dbus.mainloop.glib.DBusGMainLoop())
+
+    def close(self):
+        stop_process(self.proc)
+        if self.proc.stderr:
+            self.proc.stderr.close()
+        for entry in self.dir.iterdir():
+            entry.unlink()
+        self.dir.rmdir()
+
+
+class Service:
+    """One running veko2547_svr with its store root, log file and flag file in
+    a temporary directory."""
+
+    def __init__(self, bus, workdir, logging=True, extra_env=None, extra_args=()):
+        self.bus = bus
+        self.store_root = workdir / "store"
+        self.store_root.mkdir(exist_ok=True)
+        self.log_path = workdir / "service.log"
+        self.flag_path = workdir / "log-enabled.conf"
+        self.stdout_path = workdir / "stdout.txt"
+        if logging:
+            self.flag_path.write_text("")
+        env = dict(os.environ)
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
+        env.update(extra_env or {})
+        self.args = [service_binary(), "--store-root", str(self.store_root), "--log-file",
+                     str(self.log_path), "--log-flag", str(self.flag_path), *extra_args]
+        self._stdout = open(self.stdout_path, "wb")
+        self.proc = subprocess.Popen(self.args, env=env, stdout=self._stdout, stderr=subprocess.STDOUT)
+
+    def wait_for_name(self, connection):
+        deadline = time.monotonic() + START_TIMEOUT_S
+        while not connection.name_has_owner(BUS_NAME):
+            if self.proc.poll() is not None:
+                raise RuntimeError(f"service exited with {self.proc.returncode}: {self.stdout()}")
+            if time.monotonic() > deadline:
+                raise RuntimeError("service did not take its bus name")
+            time.sleep(0.01)
+
+    def stdout(self):
+        self._stdout.flush()
+        return self.stdout_path.read_text(errors="replace")
+
+    def log(self):
+        return self.log_path.read_text(errors="replace") if self.log_path.exists() else ""
+
+    def msgid(self):
+        for line in self.stdout().splitlines():
+            if line.startswith("msgget ok ,msgid = "):
+                return int(line.rsplit("=", 1)[1])
+        return None
+
+    def stop(self):
+        stop_process(self.proc)
+        self._stdout.close()
+
+
+class Client:
+    """A client connection with a proxy for the service's interface."""
+
+    def __init__(self, connection):
+        self.connection = connection
+        self.object = connection.get_object(BUS_NAME, OBJECT_PATH, introspect=False)
+        self.fprint = dbus.Interface(self.object, INTERFACE)
+        self.properties = dbus.Interface(self.object, PROPERTIES)
+        self.signals = []
+        connection.add_signal_receiver(self._on_signal, dbus_interface=INTERFACE, path=OBJECT_PATH,
+                                       member_keyword="member")
+
+    def _on_signal(self, *args, member=None):
+        self.signals.append((str(member), tuple(args)))
+
+    def get(self, name, timeout=3):
+        return self.properties.Get(INTERFACE, name, timeout=timeout)
+
+    def wait_for_signals(self, count, timeout=5.0):
+        """Runs the main context until `count` signals have arrived or time is up."""
+        context = GLib.MainContext.default()
+        deadline = time.monotonic() + timeout
+        while len(self.signals) < count and time.monotonic() < deadline:
+            context.iteration(False) or time.sleep(0.005)
+        return self.signals
+
+
+class Harness:
+    """What a test receives: start services, connect clients; everything it
+    started is stopped at the end of the test."""
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        self.bus = PrivateBus()
+        self.services = []
+        self.connections = []
+
+    def connect(self):
+        connection = self.bus.connect()
+        self.connections.append(connection)
+        return connection
+
+    def start_service(self, logging=True, extra_env=None, extra_args=(), wait=True, workdir=None):
+        """Starts the service; `extra_env` reaches only the service process
+        (for example a preloaded simulated sensor)."""
+        service = Service(self.bus, workdir or self.workdir, logging, extra_env, extra_args)
+        self.services.append(service)
+        if wait:
+            service.wait_for_name(self.connect())
+        return service
+
+    def client(self):
+        return Client(self.connect())
+
+    def close(self):
+        for service in self.services:
+            service.stop()
+        for connection in self.connections:
+            connection.close()
+        self.bus.close()
+
+
+@pytest.fixture
+def harness(tmp_path):
+    h = Harness(tmp_path)
+    try:
+        yield h
+    finally:
+        h.close()
+
+
+@pytest.fixture
+def service(harness):
+    return harness.start_service()
+
+
+@pytest.fixture
+def client(harness, service):
+    return harness.client()
