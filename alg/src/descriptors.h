@@ -1,0 +1,44 @@
+// Local gradient descriptors: for every point a 21 x 21 window of the smoothed
+// image, rotated to the point's direction, becomes a 722-value gradient vector
+// that is normalised, centred on g_meanvec and projected onto the 24 principal
+// directions of g_eigspace. Descriptor matching compares these between captures.
+#ifndef QV_DESCRIPTORS_H
+#define QV_DESCRIPTORS_H
+
+#include <cstdint>
+
+#include "featureset.h"
+
+// Window side in samples and length of the gradient vector.
+inline constexpr int32_t kDescriptorWindow = 21;
+inline constexpr int32_t kWindowSamples = kDescriptorWindow * kDescriptorWindow;
+inline constexpr int32_t kGradientLength = 2 * (kDescriptorWindow - 2) * (kDescriptorWindow - 2);
+static_assert(kGradientLength == 722);
+
+// Fills descriptor and coverage of every point of the set. The image (row
+// stride = width) is in the frame of the points' coordinates.
+void CreateDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int32_t height, int16_t *window,
+                       int16_t *gradient);
+
+// Samples a cols x rows window around the point, rotated by `rotation`
+// degrees, with bilinear interpolation at 9 fraction bits; writes the point's
+// coverage ((441 - clamped samples) >> 3).
+void MakeImgWindowInterpol(const int16_t *image, int32_t width, int32_t height, Minutia *point, int32_t rotation,
+                           int16_t *window, int32_t cols, int32_t rows);
+
+// Gradient vector of the window, normalisation, mean subtraction and
+// projection into the point's descriptor.
+void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
+                           int32_t length);
+
+// Scales the vector to length about 512, clips components to -102..102 and,
+// when anything was clipped, scales it back to length about 512.
+void ThreshNormGradientVector(int16_t *vector, int32_t length);
+
+// vector -= mean, element by element, for `rows` consecutive vectors.
+void SubtractImg(int16_t *vector, const int16_t *mean, int32_t length, int32_t rows);
+
+// out[d] = clamp((sum_k (matrix[d][k] * vector[k]) >> 6) >> 11, -128, 127).
+void MatMul(const int16_t *matrix, const int16_t *vector, int16_t *out, int32_t length, int32_t rows);
+
+#endif
