@@ -40,7 +40,7 @@ constexpr int kLibrarySensorType12Bit = 5;
 constexpr int kLibrarySensorTypeSplitRows = 3;
 constexpr int kLibrarySensorTypePlain = 1;
 
-constexpr int kPixels12Bit = kWidth12Bit * kHeight12Bit;  // 9216
+constexpr int kPixels12Bit = kWidth12Bit * kHeight12Bit;        // 9216
 constexpr int kLargestPixelCount = kWidthPlain * kHeightPlain;  // 9856
 constexpr uint16_t kMax12BitValue = 4095;
 

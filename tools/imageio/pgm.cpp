@@ -86,7 +86,8 @@ bool readFile(const std::string &path, std::vector<uint8_t> &bytes) {
     bytes.clear();
     uint8_t buffer[65536];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + got);
     return std::ferror(file.get()) == 0;
 }
 
