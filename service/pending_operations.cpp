@@ -1,9 +1,15 @@
 // Operations whose sensor, store or worker code is not built yet. Each answers
 // as if no sensor were attached and no finger were stored. When an operation is
 // built, its stand-in here is removed.
+#include "log.h"
 #include "operations.h"
 
-int vkOpenDev() { return -3; }
+// Like every sensor open, posts the date line and the version first.
+int vkOpenDev() {
+    vklogtm();
+    _vklogstr("1.1.0.4");
+    return -3;
+}
 
 void vkCloseDev() {}
 

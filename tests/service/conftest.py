@@ -8,6 +8,7 @@ Environment (set by CTest): VEKO_SVR is the service binary, VEKO_SOURCE_DIR the
 source tree (for the shipped bus policy).
 """
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -108,9 +109,7 @@ class PrivateBus:
         stop_process(self.proc)
         if self.proc.stderr:
             self.proc.stderr.close()
-        for entry in self.dir.iterdir():
-            entry.unlink()
-        self.dir.rmdir()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class Service:
@@ -166,7 +165,7 @@ class Client:
 
     def __init__(self, connection):
         self.connection = connection
-        self.object = connection.get_object(BUS_NAME, OBJECT_PATH, introspect=False)
+        self.object = connection.get_object(BUS_NAME, OBJECT_PATH, introspect=False, follow_name_owner_changes=True)
         self.fprint = dbus.Interface(self.object, INTERFACE)
         self.properties = dbus.Interface(self.object, PROPERTIES)
         self.signals = []

@@ -1,0 +1,67 @@
+"""`cmake --install` puts the service where the bus, systemd and the
+authentication framework look for it."""
+import configparser
+import json
+import os
+import subprocess
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+import pytest
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    build_dir = os.environ.get("VEKO_BUILD_DIR")
+    if not build_dir:
+        pytest.fail("VEKO_BUILD_DIR must name the build directory")
+    root = tmp_path_factory.mktemp("destdir")
+    subprocess.run(["cmake", "--install", build_dir, "--prefix", "/usr"],
+                   check=True, capture_output=True, env={**os.environ, "DESTDIR": str(root)})
+    return root
+
+
+def read_unit(path):
+    parser = configparser.ConfigParser(strict=False, interpolation=None)
+    parser.optionxform = str
+    parser.read(path)
+    return parser
+
+
+def test_binary_and_registration(installed):
+    binary = installed / "usr/sbin/veko2547_svr"
+    assert os.access(binary, os.X_OK)
+    registration = installed / "usr/share/deepin-authentication/interfaces/veko2547.json"
+    assert json.loads(registration.read_text()) == {
+        "service": "com.vekoid.fprint", "path": "/com/vekoid", "interface": "com.vekoid.fprint", "type": 1}
+    assert registration.read_text().strip() == (
+        '{"service":"com.vekoid.fprint","path":"/com/vekoid","interface":"com.vekoid.fprint","type":1}')
+    store = installed / "usr/share/deepin-authentication/modes/veko2547"
+    assert store.is_dir() and (store.stat().st_mode & 0o777) == 0o700
+
+
+def test_bus_policy_allows_root_only(installed):
+    policy = ET.parse(installed / "usr/share/dbus-1/system.d/com.vekoid.fprint.conf").getroot()
+    rules = {(p.get("user") or p.get("context"), r.tag, tuple(sorted(r.attrib.items())))
+             for p in policy.iter("policy") for r in p}
+    assert rules == {
+        ("root", "allow", (("own", "com.vekoid.fprint"),)),
+        ("root", "allow", (("send_destination", "com.vekoid.fprint"),)),
+        ("default", "deny", (("own", "com.vekoid.fprint"),)),
+        ("default", "deny", (("send_destination", "com.vekoid.fprint"),)),
+    }
+
+
+def test_activation_file_and_unit_start_the_installed_binary(installed):
+    activation = read_unit(installed / "usr/share/dbus-1/system-services/com.vekoid.fprint.service")
+    assert dict(activation["D-BUS Service"]) == {
+        "Name": "com.vekoid.fprint", "Exec": "/usr/sbin/veko2547_svr", "User": "root",
+        "SystemdService": "veko2547_svr.service"}
+    service = read_unit(installed / "usr/lib/systemd/system/veko2547_svr.service")["Service"]
+    assert service["Type"] == "dbus"
+    assert service["BusName"] == "com.vekoid.fprint"
+    assert service["ExecStart"] == "/usr/sbin/veko2547_svr"
+    assert service["ProtectSystem"] == "strict"
+    assert service["ReadWritePaths"].split() == ["-/usr/share/deepin-authentication/modes/veko2547", "/var/log"]
+    assert service["PrivateTmp"] == "yes" and service["NoNewPrivileges"] == "yes"
+    assert service["DeviceAllow"] == "char-usb_device rw"
