@@ -238,12 +238,11 @@ int32_t ExtendFeatures(const FeatureSlot *slot) {
 
     shiftPoints(*slot->set, kWorkingFrameShift);
 
-    // Every cell moves to a higher index, so moving from the last cell backwards
+    // Every row moves to a higher index, so moving from the last row backwards
     // never overwrites a cell that has not moved yet.
     uint8_t *cells = mask.cells;
     for (uint64_t r = height; r-- > 0;)
-        for (uint64_t c = width; c-- > 0;)
-            cells[(r + kMaskBorderCells) * grownWidth + c + kMaskBorderCells] = cells[r * width + c];
+        std::memmove(cells + (r + kMaskBorderCells) * grownWidth + kMaskBorderCells, cells + r * width, width);
     const uint64_t border = kMaskBorderCells;
     std::memset(cells, kMaskBackground, border * grownWidth);
     std::memset(cells + (border + height) * grownWidth, kMaskBackground, border * grownWidth);

@@ -276,6 +276,22 @@ TEST_F(TemplateCodec, BorderCoordinatesKeepTheirLowBits) {
     EXPECT_EQ(decoded->points[0].angle, 359u);
 }
 
+TEST_F(TemplateCodec, PartialGroupIsReadFromTheTailByte) {
+    // 3 x 3 cells: the ninth cell lies in a partial group. Its bit in the last
+    // bitmap byte carries no meaning; the tail byte decides.
+    Bytes t = encode(Mask{3, 3, Bytes(9, 0)});
+    ASSERT_EQ(t.size(), 19u);
+    t[17] = 0xFF;
+    t[18] = 0x00;
+    ASSERT_EQ(decode(t), 0);
+    EXPECT_EQ(decodedMask->cells[10 * 19 + 10], kMaskFinger);
+    t[17] = 0x00;
+    t[18] = 0xFF;
+    ASSERT_EQ(decode(t), 0);
+    EXPECT_EQ(decodedMask->cells[10 * 19 + 10], kMaskBackground);
+    EXPECT_EQ(decodedMask->cells[10 * 19 + 9], kMaskFinger);
+}
+
 // ---- Decoder refusals ----------------------------------------------------------
 
 // A template declaring the given counts and mask, zero-filled behind the
