@@ -24,8 +24,8 @@ void pickCentre(const MasterPrint &master, Placement placement, Rng &rng, double
     const FingerShape &shape = master.shape;
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (placement == Placement::NearCentre) {
-            x = shape.centreX + rng.gaussian() * 0.22 * shape.halfWidth;
-            y = shape.centreY - 0.15 * shape.topHeight + rng.gaussian() * 0.22 * shape.topHeight;
+            x = shape.centreX + rng.gaussian() * 0.14 * shape.halfWidth;
+            y = shape.centreY - 0.15 * shape.topHeight + rng.gaussian() * 0.14 * shape.topHeight;
         } else {
             x = shape.centreX + rng.uniform(-1.0, 1.0) * shape.halfWidth;
             y = shape.centreY + rng.uniform(-shape.topHeight, shape.bottomHeight);
@@ -42,7 +42,7 @@ ImpressionParams randomImpression(const MasterPrint &master, int width, int heig
     ImpressionParams p;
     pickCentre(master, placement, rng, p.centreX, p.centreY);
     p.angle = rng.uniform(-kMaxRotation, kMaxRotation);
-    p.scale = rng.uniform(0.97, 1.03);
+    p.scale = rng.uniform(0.98, 1.03);
     for (DistortionWave &wave : p.waves) {
         const double direction = rng.uniform(0.0, 2.0 * kPi);
         const double wavelength = rng.uniform(120.0, 260.0);

@@ -10,8 +10,8 @@
 namespace fpgen {
 
 constexpr double kMeanRidgePeriod = 9.0;
-constexpr double kMinRidgePeriod = 7.8;
-constexpr double kMaxRidgePeriod = 10.6;
+constexpr double kMinRidgePeriod = 8.3;
+constexpr double kMaxRidgePeriod = 10.8;
 
 FloatImage ridgePeriodMap(const OrientationModel &model, double fingerTop, double fingerBottom, int width, int height,
                           Rng &rng);
