@@ -52,6 +52,11 @@ struct Images {
         s[i] = 0;
     }
 
+    // Lowers a count that is not 0 yet.
+    void dropCount(int32_t i) const {
+        if (n[i] != 0) --n[i];
+    }
+
     // Adds delta to the count of every eight-neighbour of i whose count is not 0.
     void adjustNeighbourCounts(int32_t i, int32_t delta) const {
         for (int32_t k = 0; k < 8; ++k) {
@@ -118,7 +123,7 @@ void removeKnotCentres(const Images &m) {
         m.erase(i);
         for (int32_t k = 0; k < 4; ++k) {
             const int32_t j = i + m.four[k];
-            if (m.n[j] != 0) --m.n[j];
+            m.dropCount(j);
         }
     });
 }
@@ -136,11 +141,11 @@ void removeForkSpurs(const Images &m) {
         int32_t j1, j2;
         if (m.redundant(q, &j1, &j2)) {
             m.n[q] = 0;
-            --m.n[j1];
-            --m.n[j2];
+            m.dropCount(j1);
+            m.dropCount(j2);
         } else {
             m.skeleton[q] = kBlack;
-            --m.n[q];
+            m.dropCount(q);
         }
     });
 }
@@ -152,8 +157,8 @@ void removeStaircaseCorners(const Images &m) {
         m.erase(i);
         int32_t j1, j2;
         if (m.redundant(i, &j1, &j2)) {
-            --m.n[j1];
-            --m.n[j2];
+            m.dropCount(j1);
+            m.dropCount(j2);
         } else {
             m.skeleton[i] = kBlack;
             m.n[i] = kCornerCount;
