@@ -79,15 +79,18 @@ int16_t vwn_GetImgAreaScore(const uint8_t *image, uint8_t *work, int32_t w, int3
     // padded image within g_pImgbuf; the half image, its mask and the
     // dilation's scratch (twice the mask) follow one another in the workspace.
     if (image == nullptr || work == nullptr || w < 2 || h < 2) return 0;
-    int32_t pw = w + 2 * kPad;
-    int32_t ph = h + 2 * kPad;
-    if (pw / 2 > kMaxByteCoordImage || ph / 2 > kMaxByteCoordImage) return 0;
-    if (pw * ph > static_cast<int32_t>(sizeof g_pImgbuf)) return 0;
+    if (w > QV_WORKSPACE_SIZE || h > QV_WORKSPACE_SIZE) return 0;
+    const int32_t paddedW = w + 2 * kPad;
+    const int32_t paddedH = h + 2 * kPad;
+    if (paddedW / 2 > kMaxByteCoordImage || paddedH / 2 > kMaxByteCoordImage) return 0;
+    if (paddedW * paddedH > static_cast<int32_t>(sizeof g_pImgbuf)) return 0;
 
     std::memcpy(g_pImgbuf, image, static_cast<size_t>(w * h));
     if (ExpandHistogram(g_pImgbuf, w, h) == 0) return 0;
     vwn_GaussSmooth(g_pImgbuf, work, w, h);
     std::memcpy(g_pImgbuf, work, static_cast<size_t>(w * h));
+    int32_t pw = w;
+    int32_t ph = h;
     vwn_ExpandEdge(g_pImgbuf, &pw, &ph, kPad, kPadLevel);
 
     std::memset(work, 0, static_cast<size_t>(pw * ph));
