@@ -440,6 +440,8 @@ int main(int argc, char **argv) {
     signal(SIGTERM, onTerminate);
     signal(SIGINT, onTerminate);
     signal(SIGHUP, onTerminate);
+    // A closed standard output (the journal going away) must not end the service.
+    signal(SIGPIPE, SIG_IGN);
 
     usleep(kLogStartPauseUs);
     vklogtm();

@@ -7,6 +7,7 @@ it is torn down after the test, also when the test fails.
 Environment (set by CTest): VEKO_SVR is the service binary, VEKO_SOURCE_DIR the
 source tree (for the shipped bus policy).
 """
+import ctypes
 import os
 import shutil
 import signal
@@ -57,6 +58,14 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 
 START_TIMEOUT_S = 10.0
 
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    """Runs in the child before exec: if the test process dies, so does the child."""
+    _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+
 
 def service_binary():
     path = os.environ.get("VEKO_SVR")
@@ -93,7 +102,7 @@ class PrivateBus:
         config.write_text(BUS_CONFIG.format(socket=self.socket, policy=POLICY_FILE))
         self.proc = subprocess.Popen(
             ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
         deadline = time.monotonic() + START_TIMEOUT_S
         while not self.socket.exists():
             if self.proc.poll() is not None:
@@ -131,7 +140,8 @@ class Service:
         self.args = [service_binary(), "--store-root", str(self.store_root), "--log-file",
                      str(self.log_path), "--log-flag", str(self.flag_path), *extra_args]
         self._stdout = open(self.stdout_path, "wb")
-        self.proc = subprocess.Popen(self.args, env=env, stdout=self._stdout, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen(self.args, env=env, stdout=self._stdout, stderr=subprocess.STDOUT,
+                                     preexec_fn=_die_with_parent)
 
     def wait_for_name(self, connection):
         deadline = time.monotonic() + START_TIMEOUT_S
