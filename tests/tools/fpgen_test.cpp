@@ -139,8 +139,8 @@ TEST(RidgeAnalysis, StraightParallelRidgesHaveNoMinutiaeAndTheirPeriod) {
 }
 
 TEST(Impression, WindowsHaveARidgePeriodOfEightToElevenPixels) {
-    for (uint64_t seed = 1; seed <= 6; ++seed) {
-        for (int index = 0; index < 2; ++index) {
+    for (uint64_t seed = 1; seed <= 3; ++seed) {
+        for (int index = 0; index < 4; ++index) {
             const ImpressionParams p = impressionFor(master(seed), 96, 96, 0x2547, index, Placement::NearCentre);
             const imageio::GrayImage gray = composeGray8(renderImpression(master(seed), p, 96, 96));
             const double period = dominantRidgePeriod(gray.pixels.data(), 96, 96);
@@ -152,7 +152,7 @@ TEST(Impression, WindowsHaveARidgePeriodOfEightToElevenPixels) {
 
 TEST(Impression, ImpressionsOfOneFingerOverlapAndAgreeWhereTheyDo) {
     const SensorModel &sensor = kSensorModels[0];
-    for (uint64_t seed : {1, 4}) {
+    for (uint64_t seed : {1, 3}) {
         std::vector<std::map<std::pair<int, int>, double>> prints;
         for (int k = 0; k < 6; ++k) prints.push_back(footprint(master(seed), sensor, k));
         int overlapping = 0, agreeing = 0, pairs = 0;
@@ -181,7 +181,7 @@ TEST(Impression, ImpressionsOfDifferentFingersDoNotAgree) {
 }
 
 TEST(Impression, RotationStaysWithinTwentyFiveDegreesAndPlacementInsideTheFinger) {
-    const MasterPrint &m = master(5);
+    const MasterPrint &m = master(1);
     for (int k = 0; k < 200; ++k) {
         for (Placement placement : {Placement::NearCentre, Placement::WholeFinger}) {
             const ImpressionParams p = impressionFor(m, 112, 88, 0x2549, k, placement);
@@ -220,8 +220,8 @@ TEST(SensorOutput, TwelveBitBackgroundIsAboveTheWhiteLevelAndTheFingerBelow) {
     constexpr int kWhiteLevel = 3018;
     int background = 0, finger = 0;
     for (int k = 0; k < 12; ++k) {
-        const ImpressionParams p = impressionFor(master(6), 96, 96, 0x2547, k, Placement::WholeFinger);
-        const CaptureLayers layers = renderImpression(master(6), p, 96, 96);
+        const ImpressionParams p = impressionFor(master(3), 96, 96, 0x2547, k, Placement::WholeFinger);
+        const CaptureLayers layers = renderImpression(master(3), p, 96, 96);
         const std::vector<uint16_t> values = composeRaw12(layers);
         for (size_t i = 0; i < values.size(); ++i) {
             const float contact = layers.contact.values[i];

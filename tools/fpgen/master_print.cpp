@@ -33,10 +33,12 @@ MasterPrint generateMaster(uint64_t seed, std::optional<FingerClass> fingerClass
             region.at(x, y) = master.shape.outside(x, y) < kGrowthMargin ? 1.0f : 0.0f;
     }
     GrowthSettings growth;
-    growth.seedSpacing = 40 + rng.below(16);
+    growth.seedSpacing = 30 + rng.below(12);
     growth.gain = 3.0f;
-    growth.passes = 18;
-    growth.defectCount = 16 + rng.below(12);
+    growth.passes = 12;
+    growth.defectCount = 10 + rng.below(10);
+    // Plain arches have no singular point to bend ridges into endings: more defects.
+    if (chosen == FingerClass::Arch) growth.defectCount += 20;
     growth.settlePasses = 4;
     master.ridges = growRidges(master.orientation, master.period, region, growth, rng);
     return master;

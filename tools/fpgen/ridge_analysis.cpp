@@ -1,5 +1,6 @@
 #include "ridge_analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -11,7 +12,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kShortestPeriod = 4.0;
 constexpr double kLongestPeriod = 24.0;
-constexpr double kBinWidth = 0.004;  // cycles per pixel per radial bin
 
 // Plain DFT along one axis (the windows are small, so no FFT is needed).
 void dft(std::vector<std::complex<double>> &data, int count, int stride, int lines, int lineStride) {
@@ -48,31 +48,37 @@ double dominantRidgePeriod(const FloatImage &image) {
     dft(data, w, 1, h, w);  // rows
     dft(data, h, w, w, 1);  // columns
 
-    const int bins = static_cast<int>(0.5 / kBinWidth) + 2;
+    // Radial power profile with bins as wide as the transform's frequency step,
+    // then the power-weighted mean frequency of the samples around the peak bin.
+    const double binWidth = 1.0 / std::max(w, h);
+    const int bins = static_cast<int>(0.75 / binWidth) + 2;
     std::vector<double> power(bins, 0.0);
+    std::vector<double> frequency(data.size());
     for (int ky = 0; ky < h; ++ky) {
         const double fy = (ky <= h / 2 ? ky : ky - h) / static_cast<double>(h);
         for (int kx = 0; kx < w; ++kx) {
             const double fx = (kx <= w / 2 ? kx : kx - w) / static_cast<double>(w);
-            const int bin = static_cast<int>(std::lround(std::hypot(fx, fy) / kBinWidth));
-            if (bin < bins) power[bin] += std::norm(data[static_cast<size_t>(ky) * w + kx]);
+            const size_t i = static_cast<size_t>(ky) * w + kx;
+            frequency[i] = std::hypot(fx, fy);
+            power[static_cast<int>(std::lround(frequency[i] / binWidth))] += std::norm(data[i]);
         }
     }
-    // Light smoothing: the radial bins of a small window are sparse.
-    std::vector<double> smooth(bins, 0.0);
-    for (int b = 1; b + 1 < bins; ++b) smooth[b] = 0.25 * power[b - 1] + 0.5 * power[b] + 0.25 * power[b + 1];
-
-    const int first = static_cast<int>(1.0 / kLongestPeriod / kBinWidth);
-    const int last = static_cast<int>(1.0 / kShortestPeriod / kBinWidth);
-    int peak = -1;
-    for (int b = first; b <= last && b + 1 < bins; ++b) {
-        if (peak < 0 || smooth[b] > smooth[peak]) peak = b;
+    const int first = static_cast<int>(std::ceil(1.0 / kLongestPeriod / binWidth));
+    const int last = static_cast<int>(1.0 / kShortestPeriod / binWidth);
+    int peak = first;
+    for (int b = first; b <= last; ++b) {
+        if (power[b] > power[peak]) peak = b;
     }
-    if (peak <= first || peak >= last || smooth[peak] <= 0.0) return 0.0;
-    const double left = smooth[peak - 1], centre = smooth[peak], right = smooth[peak + 1];
-    const double denominator = left - 2.0 * centre + right;
-    const double offset = denominator < 0.0 ? 0.5 * (left - right) / denominator : 0.0;
-    return 1.0 / ((peak + offset) * kBinWidth);
+    if (power[peak] <= 0.0) return 0.0;
+    double weighted = 0.0, total = 0.0;
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (std::fabs(frequency[i] - peak * binWidth) > 1.5 * binWidth) continue;
+        weighted += std::norm(data[i]) * frequency[i];
+        total += std::norm(data[i]);
+    }
+    const double peakFrequency = weighted / total;
+    if (peakFrequency < 1.0 / kLongestPeriod || peakFrequency > 1.0 / kShortestPeriod) return 0.0;
+    return 1.0 / peakFrequency;
 }
 
 double dominantRidgePeriod(const uint8_t *pixels, int width, int height) {

@@ -11,8 +11,8 @@ namespace fpgen {
 
 // Dominant ridge period in pixels of a grey image (any polarity): the peak of
 // the radially summed power spectrum of the Hann-windowed, mean-free image,
-// refined by a parabola through the peak and its neighbours. Returns 0 when
-// no peak is found between periods of 4 and 24 pixels.
+// refined by the power-weighted mean frequency around the peak. Returns 0
+// when no peak is found between periods of 4 and 24 pixels.
 double dominantRidgePeriod(const FloatImage &image);
 double dominantRidgePeriod(const uint8_t *pixels, int width, int height);
 

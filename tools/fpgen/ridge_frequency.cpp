@@ -7,9 +7,9 @@ namespace fpgen {
 
 FloatImage ridgePeriodMap(const OrientationModel &model, double fingerTop, double fingerBottom, int width, int height,
                           Rng &rng) {
-    const double base = rng.uniform(8.8, 9.6);
+    const double base = rng.uniform(9.0, 9.5);
     const FloatImage variation = smoothNoise(width, height, 45.0, rng);
-    const double variationAmplitude = rng.uniform(0.7, 1.0);
+    const double variationAmplitude = rng.uniform(0.5, 0.8);
 
     // The uppermost singular point (or the arch top) splits wider upper ridges
     // from the rest.
@@ -22,7 +22,7 @@ FloatImage ridgePeriodMap(const OrientationModel &model, double fingerTop, doubl
         const double above = std::clamp((splitY - y) / (0.5 * span), 0.0, 1.0);
         const double low = std::clamp((y - splitY) / span, 0.0, 1.0);
         for (int x = 0; x < width; ++x) {
-            double period = base + 0.7 * above - 0.4 * low + variationAmplitude * variation.at(x, y);
+            double period = base + 0.4 * above - 0.3 * low + variationAmplitude * variation.at(x, y);
             for (const SingularPoint &d : model.deltas) {
                 const double r2 = (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y);
                 period -= 0.4 * std::exp(-r2 / (2.0 * 35.0 * 35.0));

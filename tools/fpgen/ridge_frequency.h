@@ -1,5 +1,5 @@
 // Ridge period map of a master fingerprint (pixels per ridge at 500 dpi): about
-// 9 pixels on average, a little wider above the upper core and narrower near
+// 9 to 9.5 pixels on average, a little wider above the upper core and narrower near
 // the deltas and the bottom of the finger, with smooth random variation.
 #pragma once
 
@@ -10,8 +10,8 @@
 namespace fpgen {
 
 constexpr double kMeanRidgePeriod = 9.0;
-constexpr double kMinRidgePeriod = 8.3;
-constexpr double kMaxRidgePeriod = 10.8;
+constexpr double kMinRidgePeriod = 8.5;
+constexpr double kMaxRidgePeriod = 10.5;
 
 FloatImage ridgePeriodMap(const OrientationModel &model, double fingerTop, double fingerBottom, int width, int height,
                           Rng &rng);

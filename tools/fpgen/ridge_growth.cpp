@@ -17,7 +17,7 @@ constexpr int kTaps = kSide * kSide;
 constexpr int kAngleBins = 36;  // 5 degrees each
 constexpr double kPeriodStep = 0.25;
 constexpr int kPeriodBins = static_cast<int>((kMaxRidgePeriod - kMinRidgePeriod) / kPeriodStep) + 2;
-constexpr double kSigmaAcross = 3.4;  // Gaussian envelope across the ridges
+constexpr double kSigmaAcross = 3.6;  // Gaussian envelope across the ridges
 constexpr double kSigmaAlong = 4.2;   // and along them (smooths the ridge line)
 constexpr int kDefectRadius = 7;
 
