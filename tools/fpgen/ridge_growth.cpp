@@ -154,10 +154,14 @@ FloatImage growRidges(const FloatImage &orientation, const FloatImage &period, c
             if (!reachable[static_cast<size_t>(y / kBlock) * bw + x / kBlock]) continue;
             const float *k = kernels[n];
             const float *src = &current[padded(x - kRadius, y - kRadius)];
-            float acc = 0.0f;
+            // One partial sum per kernel column: the compiler can vectorise the
+            // rows without reordering any floating-point sum.
+            float columns[kSide] = {};
             for (int j = 0; j < kSide; ++j, src += pw, k += kSide) {
-                for (int i = 0; i < kSide; ++i) acc += k[i] * src[i];
+                for (int i = 0; i < kSide; ++i) columns[i] += k[i] * src[i];
             }
+            float acc = 0.0f;
+            for (float c : columns) acc += c;
             next[padded(x, y)] = std::clamp(settings.gain * acc, -1.0f, 1.0f);
         }
         current.swap(next);
