@@ -11,7 +11,7 @@
 
 namespace {
 
-using fpcrop::CropSpec;
+using fpcrop::WindowPose;
 using imageio::GrayImage;
 
 GrayImage numbered(int w, int h) {
@@ -22,8 +22,8 @@ GrayImage numbered(int w, int h) {
     return image;
 }
 
-CropSpec spec(int w, int h, double cx, double cy, double angle) {
-    CropSpec s;
+WindowPose pose(int w, int h, double cx, double cy, double angle) {
+    WindowPose s;
     s.width = w;
     s.height = h;
     s.centreX = cx;
@@ -34,7 +34,7 @@ CropSpec spec(int w, int h, double cx, double cy, double angle) {
 
 TEST(CropWindow, UprightWindowIsTheBlockAroundTheCentre) {
     const GrayImage source = numbered(60, 40);
-    const GrayImage window = fpcrop::cropWindow(source, spec(7, 5, 20.0, 10.0, 0.0));
+    const GrayImage window = fpcrop::cropWindow(source, pose(7, 5, 20.0, 10.0, 0.0));
     ASSERT_EQ(window.width, 7);
     ASSERT_EQ(window.height, 5);
     for (int y = 0; y < 5; ++y) {
@@ -45,7 +45,7 @@ TEST(CropWindow, UprightWindowIsTheBlockAroundTheCentre) {
 TEST(CropWindow, QuarterTurnTransposesTheBlockClockwise) {
     const GrayImage source = numbered(60, 40);
     // Clockwise on screen: the window's x axis runs down the source's y axis.
-    const GrayImage window = fpcrop::cropWindow(source, spec(5, 3, 30.0, 20.0, 90.0));
+    const GrayImage window = fpcrop::cropWindow(source, pose(5, 3, 30.0, 20.0, 90.0));
     for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < 5; ++x) EXPECT_EQ(window.at(x, y), source.at(30 - (y - 1), 20 + (x - 2))) << x << "," << y;
     }
@@ -53,7 +53,7 @@ TEST(CropWindow, QuarterTurnTransposesTheBlockClockwise) {
 
 TEST(CropWindow, PartsOutsideTheSourceReadAsAnEmptySensor) {
     const GrayImage source = numbered(20, 20);
-    const GrayImage window = fpcrop::cropWindow(source, spec(9, 9, 0.0, 0.0, 0.0));
+    const GrayImage window = fpcrop::cropWindow(source, pose(9, 9, 0.0, 0.0, 0.0));
     EXPECT_EQ(window.at(0, 0), fpcrop::kOutsideGray);
     EXPECT_EQ(window.at(3, 4), fpcrop::kOutsideGray);
     EXPECT_EQ(window.at(4, 4), source.at(0, 0));
@@ -66,12 +66,12 @@ GrayImage syntheticFullPrint(uint64_t seed) {
     return fpgen::composeGray8(fpgen::renderFullPrint(master, rng));
 }
 
-TEST(RandomWindows, LieInsideTheFingerAreRepeatableAndRespectTheAngleLimit) {
+TEST(RandomWindows, LieInsideTheFingerAreRepeatableAndKeepWithinTheAngleLimit) {
     const GrayImage print = syntheticFullPrint(4);
     const std::vector<uint8_t> area = fpcrop::fingerArea(print);
-    const std::vector<CropSpec> windows = fpcrop::randomWindows(print, 68, 118, 12, 99, 20.0);
+    const std::vector<WindowPose> windows = fpcrop::randomWindows(print, 68, 118, 12, 99, 20.0);
     ASSERT_EQ(windows.size(), 12u);
-    for (const CropSpec &w : windows) {
+    for (const WindowPose &w : windows) {
         EXPECT_GE(fpcrop::windowCoverage(area, print.width, print.height, w), 0.9);
         EXPECT_LE(std::fabs(w.angleDegrees), 20.0);
         // A window inside the finger shows ridges: no empty-sensor pixels, a ridge period.
@@ -80,10 +80,10 @@ TEST(RandomWindows, LieInsideTheFingerAreRepeatableAndRespectTheAngleLimit) {
         EXPECT_GE(period, 7.0);
         EXPECT_LE(period, 12.0);
     }
-    const std::vector<CropSpec> again = fpcrop::randomWindows(print, 68, 118, 12, 99, 20.0);
+    const std::vector<WindowPose> again = fpcrop::randomWindows(print, 68, 118, 12, 99, 20.0);
     ASSERT_EQ(again.size(), windows.size());
     EXPECT_EQ(again.front().centreX, windows.front().centreX);
-    const std::vector<CropSpec> other = fpcrop::randomWindows(print, 68, 118, 12, 100, 20.0);
+    const std::vector<WindowPose> other = fpcrop::randomWindows(print, 68, 118, 12, 100, 20.0);
     EXPECT_NE(other.front().centreX, windows.front().centreX);
 }
 
@@ -122,9 +122,9 @@ TEST(RealPrints, WindowsCutFromARealPrintShowRidges) {
     GrayImage print;
     ASSERT_TRUE(imageio::readPgm(file.string(), print));
     for (const fpgen::SensorModel &sensor : fpgen::kSensorModels) {
-        const std::vector<CropSpec> windows = fpcrop::randomWindows(print, sensor.width, sensor.height, 4, 7);
+        const std::vector<WindowPose> windows = fpcrop::randomWindows(print, sensor.width, sensor.height, 4, 7);
         ASSERT_EQ(windows.size(), 4u) << sensor.name;
-        for (const CropSpec &w : windows) {
+        for (const WindowPose &w : windows) {
             const GrayImage crop = fpcrop::cropWindow(print, w);
             const double period = fpgen::dominantRidgePeriod(crop.pixels.data(), crop.width, crop.height);
             EXPECT_GE(period, 6.0) << sensor.name;

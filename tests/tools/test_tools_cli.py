@@ -86,3 +86,5 @@ def test_fpcrop_reports_unreadable_input_and_bad_arguments(tmp_path):
     assert "truncated" in result.stderr
     assert run(FPCROP, "--size", "40x30", "--formats", "raw", bad, tmp_path / "out").returncode == 2
     assert run(FPCROP, "--sensor", "9999", bad, tmp_path / "out").returncode == 2
+    assert run(FPCROP, "--sensor", "2547", "--formats", "pgmx", bad, tmp_path / "out").returncode == 2
+    assert run(FPCROP, "--sensor", "2547", "--seed", "1.5", bad, tmp_path / "out").returncode == 2

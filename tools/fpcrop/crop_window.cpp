@@ -30,20 +30,20 @@ uint8_t bilinear(const imageio::GrayImage &image, double x, double y) {
 
 }  // namespace
 
-void windowToSource(const CropSpec &spec, double x, double y, double &sourceX, double &sourceY) {
-    const double u = x - 0.5 * (spec.width - 1), v = y - 0.5 * (spec.height - 1);
-    const double angle = spec.angleDegrees * kPi / 180.0;
+void windowToSource(const WindowPose &pose, double x, double y, double &sourceX, double &sourceY) {
+    const double u = x - 0.5 * (pose.width - 1), v = y - 0.5 * (pose.height - 1);
+    const double angle = pose.angleDegrees * kPi / 180.0;
     const double c = std::cos(angle), s = std::sin(angle);
-    sourceX = spec.centreX + c * u - s * v;
-    sourceY = spec.centreY + s * u + c * v;
+    sourceX = pose.centreX + c * u - s * v;
+    sourceY = pose.centreY + s * u + c * v;
 }
 
-imageio::GrayImage cropWindow(const imageio::GrayImage &source, const CropSpec &spec) {
-    imageio::GrayImage window(spec.width, spec.height);
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+imageio::GrayImage cropWindow(const imageio::GrayImage &source, const WindowPose &pose) {
+    imageio::GrayImage window(pose.width, pose.height);
+    for (int y = 0; y < pose.height; ++y) {
+        for (int x = 0; x < pose.width; ++x) {
             double sx, sy;
-            windowToSource(spec, x, y, sx, sy);
+            windowToSource(pose, x, y, sx, sy);
             window.at(x, y) = bilinear(source, sx, sy);
         }
     }
@@ -74,13 +74,13 @@ std::vector<uint8_t> fingerArea(const imageio::GrayImage &source) {
     return area;
 }
 
-double windowCoverage(const std::vector<uint8_t> &area, int sourceWidth, int sourceHeight, const CropSpec &spec) {
+double windowCoverage(const std::vector<uint8_t> &area, int sourceWidth, int sourceHeight, const WindowPose &pose) {
     int inside = 0;
     for (int j = 0; j < kCoverageSamples; ++j) {
         for (int i = 0; i < kCoverageSamples; ++i) {
             double sx, sy;
-            windowToSource(spec, (spec.width - 1) * i / (kCoverageSamples - 1.0),
-                           (spec.height - 1) * j / (kCoverageSamples - 1.0), sx, sy);
+            windowToSource(pose, (pose.width - 1) * i / (kCoverageSamples - 1.0),
+                           (pose.height - 1) * j / (kCoverageSamples - 1.0), sx, sy);
             const int px = static_cast<int>(std::lround(sx)), py = static_cast<int>(std::lround(sy));
             if (px >= 0 && py >= 0 && px < sourceWidth && py < sourceHeight &&
                 area[static_cast<size_t>(py) * sourceWidth + px])
@@ -90,22 +90,22 @@ double windowCoverage(const std::vector<uint8_t> &area, int sourceWidth, int sou
     return inside / static_cast<double>(kCoverageSamples * kCoverageSamples);
 }
 
-std::vector<CropSpec> randomWindows(const imageio::GrayImage &source, int width, int height, int count, uint64_t seed,
-                                    double maxAngleDegrees, double minCoverage) {
-    std::vector<CropSpec> windows;
+std::vector<WindowPose> randomWindows(const imageio::GrayImage &source, int width, int height, int count, uint64_t seed,
+                                      double maxAngleDegrees, double minCoverage) {
+    std::vector<WindowPose> windows;
     if (width < 1 || height < 1 || source.width < 1 || source.height < 1) return windows;
     const std::vector<uint8_t> area = fingerArea(source);
     fpgen::Rng rng(fpgen::seedFor(seed, static_cast<uint64_t>(width), static_cast<uint64_t>(height)));
     for (int n = 0; n < count; ++n) {
         for (int attempt = 0; attempt < kAttemptsPerWindow; ++attempt) {
-            CropSpec spec;
-            spec.width = width;
-            spec.height = height;
-            spec.centreX = rng.uniform(0.0, source.width - 1.0);
-            spec.centreY = rng.uniform(0.0, source.height - 1.0);
-            spec.angleDegrees = rng.uniform(-maxAngleDegrees, maxAngleDegrees);
-            if (windowCoverage(area, source.width, source.height, spec) >= minCoverage) {
-                windows.push_back(spec);
+            WindowPose pose;
+            pose.width = width;
+            pose.height = height;
+            pose.centreX = rng.uniform(0.0, source.width - 1.0);
+            pose.centreY = rng.uniform(0.0, source.height - 1.0);
+            pose.angleDegrees = rng.uniform(-maxAngleDegrees, maxAngleDegrees);
+            if (windowCoverage(area, source.width, source.height, pose) >= minCoverage) {
+                windows.push_back(pose);
                 break;
             }
         }

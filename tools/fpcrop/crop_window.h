@@ -10,7 +10,7 @@
 
 namespace fpcrop {
 
-struct CropSpec {
+struct WindowPose {
     int width = 0, height = 0;
     double centreX = 0.0, centreY = 0.0;  // window centre on the source image, pixels
     double angleDegrees = 0.0;            // window rotation on the source, clockwise on screen (y down)
@@ -20,10 +20,10 @@ struct CropSpec {
 constexpr uint8_t kOutsideGray = 255;
 
 // Source coordinates of window pixel (x, y).
-void windowToSource(const CropSpec &spec, double x, double y, double &sourceX, double &sourceY);
+void windowToSource(const WindowPose &pose, double x, double y, double &sourceX, double &sourceY);
 
 // The window, sampled bilinearly from the source.
-imageio::GrayImage cropWindow(const imageio::GrayImage &source, const CropSpec &spec);
+imageio::GrayImage cropWindow(const imageio::GrayImage &source, const WindowPose &pose);
 
 // Finger area of a print, one byte per pixel (1 = finger): blocks of
 // kMaskBlock pixels whose grey levels vary like ridges and that are not
@@ -32,13 +32,13 @@ constexpr int kMaskBlock = 12;
 std::vector<uint8_t> fingerArea(const imageio::GrayImage &source);
 
 // Share (0..1) of a window's sample points that fall inside the finger area.
-double windowCoverage(const std::vector<uint8_t> &area, int sourceWidth, int sourceHeight, const CropSpec &spec);
+double windowCoverage(const std::vector<uint8_t> &area, int sourceWidth, int sourceHeight, const WindowPose &pose);
 
 // `count` windows of the given size at random centres and rotations (within
 // +-maxAngleDegrees) that lie inside the finger area (at least minCoverage of
 // the window). The same seed gives the same windows; fewer than `count` are
 // returned when the finger is too small for the window.
-std::vector<CropSpec> randomWindows(const imageio::GrayImage &source, int width, int height, int count, uint64_t seed,
-                                    double maxAngleDegrees = 25.0, double minCoverage = 0.9);
+std::vector<WindowPose> randomWindows(const imageio::GrayImage &source, int width, int height, int count, uint64_t seed,
+                                      double maxAngleDegrees = 25.0, double minCoverage = 0.9);
 
 }  // namespace fpcrop

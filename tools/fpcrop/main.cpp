@@ -75,12 +75,22 @@ bool parseArguments(int argc, char **argv, Options &o) {
             if (!parseDouble(argv[++i], a) || a < 1 || a > 10000) return false;
             o.randomCount = static_cast<int>(a);
         } else if (arg == "--seed" && hasValue) {
-            if (!parseDouble(argv[++i], a) || a < 0) return false;
-            o.seed = static_cast<uint64_t>(a);
+            const std::string text = argv[++i];
+            if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+                return false;
+            o.seed = std::stoull(text);
         } else if (arg == "--formats" && hasValue) {
-            const std::string formats = argv[++i];
-            o.writePgm = formats.find("pgm") != std::string::npos;
-            o.writeRaw = formats.find("raw") != std::string::npos;
+            const std::string formats = std::string(argv[++i]) + ",";
+            o.writePgm = o.writeRaw = false;
+            for (size_t start = 0, comma; (comma = formats.find(',', start)) != std::string::npos; start = comma + 1) {
+                const std::string name = formats.substr(start, comma - start);
+                if (name == "pgm")
+                    o.writePgm = true;
+                else if (name == "raw")
+                    o.writeRaw = true;
+                else
+                    return false;
+            }
             formatsGiven = true;
         } else if (!arg.empty() && arg[0] != '-') {
             positional.push_back(arg);
@@ -108,20 +118,20 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    std::vector<fpcrop::CropSpec> windows;
+    std::vector<fpcrop::WindowPose> windows;
     if (o.randomCount > 0) {
         windows = fpcrop::randomWindows(source, o.width, o.height, o.randomCount, o.seed, o.maxAngle);
         if (windows.size() < static_cast<size_t>(o.randomCount))
             std::fprintf(stderr, "fpcrop: only %zu of %d windows fit inside the finger\n", windows.size(),
                          o.randomCount);
     } else {
-        fpcrop::CropSpec spec;
-        spec.width = o.width;
-        spec.height = o.height;
-        spec.centreX = o.haveCentre ? o.centreX : 0.5 * (source.width - 1);
-        spec.centreY = o.haveCentre ? o.centreY : 0.5 * (source.height - 1);
-        spec.angleDegrees = o.angle;
-        windows.push_back(spec);
+        fpcrop::WindowPose pose;
+        pose.width = o.width;
+        pose.height = o.height;
+        pose.centreX = o.haveCentre ? o.centreX : 0.5 * (source.width - 1);
+        pose.centreY = o.haveCentre ? o.centreY : 0.5 * (source.height - 1);
+        pose.angleDegrees = o.angle;
+        windows.push_back(pose);
     }
 
     for (size_t n = 0; n < windows.size(); ++n) {

@@ -1,5 +1,5 @@
 // Deterministic random numbers for the generator. The standard library's
-// distributions are not specified bit for bit, so the few needed here are
+// distributions are not defined bit for bit, so the few needed here are
 // written out: the same seed gives the same fingerprint with every compiler.
 #pragma once
 
