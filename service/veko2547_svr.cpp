@@ -1,22 +1,17 @@
 // veko2547_svr: owns the fingerprint sensor and answers the authentication
 // framework on the system bus as "com.vekoid.fprint".
 //
-// One thread reads the bus and handles the calls in order. It waits on the
-// connection's socket (and on a wake-up descriptor that libdbus pokes when
-// another thread has queued incoming data) instead of sleeping, so a call is
-// answered as soon as it arrives, and it never holds libdbus's I/O path while
-// waiting, so the workers can send and flush their signals at any time.
+// One thread reads the bus and handles the calls in order (bus_loop); the
+// workers send their status signals on the same connection.
 #include <dbus/dbus.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "bus_loop.h"
 #include "dbus_handles.h"
 #include "log.h"
 #include "operations.h"
@@ -32,9 +27,6 @@ constexpr const char *kInvalidArgsText = "paramit error.";
 
 // Pause after starting the log so the writer has read the flag file once.
 constexpr useconds_t kLogStartPauseUs = 100000;
-// Longest wait without looking at the connection; a safety net only, every
-// event that matters wakes the loop at once.
-constexpr int kIdleWaitMs = 1000;
 // Names are kept in 64-byte fields and become file names under the store root.
 constexpr size_t kNameFieldSize = 64;
 
@@ -47,9 +39,6 @@ constexpr dbus_int32_t kPropCapability = 1;
 
 // Set by Claim(true), cleared by Claim(false); gates Enroll, StopEnroll and Verify.
 int32_t m_claimed = 0;
-
-// Written by libdbus (on whichever thread queued data) to wake the main loop.
-int g_wakeFd = -1;
 
 const char *orNull(const char *text) { return text != nullptr ? text : "(null)"; }
 
@@ -296,11 +285,6 @@ const MethodEntry kMethods[] = {
 }
 
 void handleMessage(DBusMessage *message) {
-    if (dbus_message_is_signal(message, DBUS_INTERFACE_LOCAL, "Disconnected")) {
-        // Without the bus the service is unreachable; let it be started again.
-        _vklogstr("bus disconnected");
-        exitService(1);
-    }
     _vklog("msg %s %s %s %s\n", orNull(dbus_message_get_path(message)), orNull(dbus_message_get_interface(message)),
            orNull(dbus_message_get_destination(message)), orNull(dbus_message_get_member(message)));
     for (const MethodEntry &entry : kMethods) {
@@ -311,62 +295,6 @@ void handleMessage(DBusMessage *message) {
         }
     }
     // Anything else (unknown members, signals, replies) gets no reply.
-}
-
-// ---- main loop ----
-
-void wakeMainLoop() {
-    const uint64_t one = 1;
-    ssize_t written = write(g_wakeFd, &one, sizeof one);
-    (void)written;  // a full counter already means "wake up"
-}
-
-void onDispatchStatus(DBusConnection *, DBusDispatchStatus status, void *) {
-    if (status == DBUS_DISPATCH_DATA_REMAINS) wakeMainLoop();
-}
-
-void onWakeupMain(void *) { wakeMainLoop(); }
-
-[[noreturn]] void runMessageLoop() {
-    int busFd = -1;
-    if (!dbus_connection_get_unix_fd(m_conn, &busFd)) {
-        _vklogstr("no bus descriptor");
-        exitService(1);
-    }
-    g_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (g_wakeFd < 0) {
-        _vklogstr("no wake-up descriptor");
-        exitService(1);
-    }
-    // A worker's flush may read incoming calls off the socket; these callbacks
-    // tell the loop that messages are waiting although the socket is quiet.
-    dbus_connection_set_dispatch_status_function(m_conn, onDispatchStatus, nullptr, nullptr);
-    dbus_connection_set_wakeup_main_function(m_conn, onWakeupMain, nullptr, nullptr);
-
-    for (;;) {
-        // Read and write whatever is ready, without blocking.
-        if (!dbus_connection_read_write(m_conn, 0)) {
-            _vklogstr("bus disconnected");
-            exitService(1);
-        }
-        while (DBusMessage *raw = dbus_connection_pop_message(m_conn)) {
-            MessagePtr message(raw);
-            handleMessage(message.get());
-        }
-        if (dbus_connection_get_dispatch_status(m_conn) == DBUS_DISPATCH_DATA_REMAINS) continue;
-
-        pollfd fds[2] = {};
-        fds[0].fd = busFd;
-        fds[0].events = POLLIN | (dbus_connection_has_messages_to_send(m_conn) ? POLLOUT : 0);
-        fds[1].fd = g_wakeFd;
-        fds[1].events = POLLIN;
-        if (poll(fds, 2, kIdleWaitMs) < 0 && errno != EINTR) usleep(10000);
-        if (fds[1].revents & POLLIN) {
-            uint64_t counter = 0;
-            ssize_t got = read(g_wakeFd, &counter, sizeof counter);
-            (void)got;
-        }
-    }
 }
 
 // ---- start-up ----
@@ -451,5 +379,8 @@ int main(int argc, char **argv) {
     // Workers send signals on the connection from their own threads.
     dbus_threads_init_default();
     connectBus();
-    runMessageLoop();
+    vkRunBusLoop(m_conn, handleMessage);
+    // Without the bus the service is unreachable; let it be started again.
+    _vklogstr("bus disconnected");
+    exitService(1);
 }
