@@ -3,6 +3,7 @@ authentication framework look for it."""
 import configparser
 import json
 import os
+import shutil
 import subprocess
 import xml.etree.ElementTree as ET
 from pathlib import Path
@@ -65,3 +66,13 @@ def test_activation_file_and_unit_start_the_installed_binary(installed):
     assert service["ReadWritePaths"].split() == ["-/usr/share/deepin-authentication/modes/veko2547", "/var/log"]
     assert service["PrivateTmp"] == "yes" and service["NoNewPrivileges"] == "yes"
     assert service["DeviceAllow"] == "char-usb_device rw"
+
+
+@pytest.mark.skipif(not shutil.which("systemd-analyze"), reason="systemd-analyze is not installed")
+def test_unit_passes_systemd_verification(installed, tmp_path):
+    text = (installed / "usr/lib/systemd/system/veko2547_svr.service").read_text()
+    unit = tmp_path / "veko2547_svr.service"
+    # Verification checks that the executable exists: point it at the staged one.
+    unit.write_text(text.replace("ExecStart=/usr/sbin/", f"ExecStart={installed}/usr/sbin/"))
+    result = subprocess.run(["systemd-analyze", "verify", str(unit)], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0 and result.stderr.strip() == "", result.stderr
