@@ -62,8 +62,7 @@ TEST(CropWindow, PartsOutsideTheSourceReadAsAnEmptySensor) {
 
 GrayImage syntheticFullPrint(uint64_t seed) {
     const fpgen::MasterPrint master = fpgen::generateMaster(seed);
-    fpgen::Rng rng(seed);
-    return fpgen::composeGray8(fpgen::renderFullPrint(master, rng));
+    return fpgen::composeGray8(fpgen::renderFullPrint(master));
 }
 
 TEST(RandomWindows, LieInsideTheFingerAreRepeatableAndKeepWithinTheAngleLimit) {

@@ -12,7 +12,6 @@ namespace {
 constexpr int kGap = 8;
 constexpr uint8_t kPaper = 255;
 constexpr uint8_t kFrame = 128;
-constexpr uint64_t kFullPrintStream = 0x66756C6Cull;
 
 void paste(imageio::GrayImage &sheet, const imageio::GrayImage &tile, int left, int top) {
     for (int y = -1; y <= tile.height; ++y) {
@@ -43,8 +42,7 @@ imageio::GrayImage contactSheet(const SheetSettings &settings) {
     for (int n = 0; n < count; ++n) {
         const int left = kGap + (n % columns) * tileWidth, top = kGap + (n / columns) * tileHeight;
         const MasterPrint master = generateMaster(settings.seeds[static_cast<size_t>(n)]);
-        Rng rng(seedFor(kFullPrintStream, master.seed));
-        paste(sheet, composeGray8(renderFullPrint(master, rng)), left, top);
+        paste(sheet, composeGray8(renderFullPrint(master)), left, top);
         for (int row = 0; row < settings.impressionRows; ++row) {
             int x = left;
             const int y = top + kMasterHeight + kGap + row * (rowHeight + kGap);

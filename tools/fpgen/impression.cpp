@@ -12,6 +12,7 @@ constexpr double kMaxRotation = 25.0 * kPi / 180.0;
 constexpr int kRenderMargin = 4;  // extra pixels around the window so the blur sees neighbours
 constexpr double kInkSoftness = 0.35;
 constexpr uint64_t kImpressionStream = 0x696D7072ull;
+constexpr uint64_t kFullPrintStream = 0x66756C6Cull;
 
 double smoothstep(double edge0, double edge1, double v) {
     const double t = std::clamp((v - edge0) / (edge1 - edge0), 0.0, 1.0);
@@ -144,7 +145,8 @@ CaptureLayers renderImpression(const MasterPrint &master, const ImpressionParams
     return layers;
 }
 
-CaptureLayers renderFullPrint(const MasterPrint &master, Rng &rng) {
+CaptureLayers renderFullPrint(const MasterPrint &master) {
+    Rng rng(seedFor(kFullPrintStream, master.seed));
     ImpressionParams p = randomImpression(master, kMasterWidth, kMasterHeight, Placement::NearCentre, rng);
     p.centreX = 0.5 * (kMasterWidth - 1);
     p.centreY = 0.5 * (kMasterHeight - 1);

@@ -58,8 +58,9 @@ void impressionToMaster(const ImpressionParams &params, int width, int height, d
 
 CaptureLayers renderImpression(const MasterPrint &master, const ImpressionParams &params, int width, int height);
 
-// The whole master canvas, upright and undistorted, with a natural touch.
-CaptureLayers renderFullPrint(const MasterPrint &master, Rng &rng);
+// The whole master canvas, upright and undistorted, with a natural touch
+// drawn from the master's seed: the same finger always gives the same print.
+CaptureLayers renderFullPrint(const MasterPrint &master);
 
 // Impression `index` of a finger seed for a window size: the same arguments
 // always give the same impression.

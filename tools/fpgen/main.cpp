@@ -25,8 +25,6 @@ namespace {
 
 using namespace fpgen;
 
-constexpr uint64_t kFullPrintStream = 0x66756C6Cull;
-
 struct Options {
     std::string command;  // "", "sheet" or "stats"
     std::string target;
@@ -147,9 +145,8 @@ int generateFiles(const Options &options) {
         const MasterPrint master = generateMaster(seed, options.fingerClass);
         const std::string stem = options.target + "/" + fileStem(seed);
         if (options.writeFull) {
-            Rng rng(seedFor(kFullPrintStream, seed));
             const std::string path = stem + "_full.pgm";
-            if (!writeOrComplain(path, imageio::writePgm(path, composeGray8(renderFullPrint(master, rng))))) return 1;
+            if (!writeOrComplain(path, imageio::writePgm(path, composeGray8(renderFullPrint(master))))) return 1;
             ++files;
         }
         for (const SensorModel *model : options.sensors) {

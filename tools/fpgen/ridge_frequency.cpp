@@ -9,7 +9,10 @@ FloatImage ridgePeriodMap(const OrientationModel &model, double fingerTop, doubl
                           Rng &rng) {
     const double base = rng.uniform(9.0, 9.5);
     const FloatImage variation = smoothNoise(width, height, 45.0, rng);
-    const double variationAmplitude = rng.uniform(0.5, 0.8);
+    double variationAmplitude = rng.uniform(0.5, 0.8);
+    // A plain arch has no singular point to change the ridge count; a livelier
+    // period makes ridges end and fork as often as in the other classes.
+    if (model.cores.empty() && model.deltas.empty()) variationAmplitude *= 1.6;
 
     // The uppermost singular point (or the arch top) splits wider upper ridges
     // from the rest.
