@@ -203,6 +203,40 @@ TEST(KneeSearch, KneeOutsideTheFingerOrNearTheImageEdgeIsRejected) {
     EXPECT_TRUE(edge.kept(edge.find()).empty());
 }
 
+// A ridge of 20 pixels along +x from (40,80), then one pixel per move ('0'
+// straight on, '1' up and on, '2' down and on), then 20 more along +x.
+void wavyRidge(Canvas &c, const char *moves) {
+    int x = 40, y = 80;
+    for (int i = 0; i < 20; ++i) c.set(x++, y);
+    for (const char *m = moves; *m; ++m) {
+        y += *m == '1' ? -1 : (*m == '2' ? 1 : 0);
+        c.set(x++, y);
+    }
+    for (int i = 0; i < 20; ++i) c.set(x++, y);
+}
+
+bool keeps(const std::vector<PointRecord> &kept, int x, int y) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [&](const PointRecord &p) { return p.x == uint32_t(x) && p.y == uint32_t(y); });
+}
+
+TEST(KneeSearch, EqualKneesAlongARidgeAreSeparatedByWiderArms) {
+    // Both ridges have two equal sharpest knees three pixels apart; with arms
+    // of 9 points the first ridge bends more sharply at the right one, the
+    // second at the left one.
+    Canvas right;
+    wavyRidge(right, "10012011");
+    auto kept = right.kept(right.find());
+    EXPECT_TRUE(keeps(kept, 59, 80));
+    EXPECT_FALSE(keeps(kept, 56, 80));
+
+    Canvas left;
+    wavyRidge(left, "11021001");
+    kept = left.kept(left.find());
+    EXPECT_TRUE(keeps(kept, 67, 77));
+    EXPECT_FALSE(keeps(kept, 70, 77));
+}
+
 TEST(KneeSearch, EqualKneesOfNeighbouringRidgesKeepTheFirst) {
     Canvas c;
     c.bend(45, 70, 35, 35);  // corner (79,70)

@@ -65,6 +65,19 @@ void rippleOrientation(Canvas &c, int step) {
         for (int x = 0; x < kW; ++x) c.orient[y * kW + x] = static_cast<uint8_t>((x * step) % 180);
 }
 
+TEST(MinutiaSmoothnessTest, ComparesCirclePointsThreeApartWithRawValues) {
+    std::vector<uint8_t> orient(kW * kH, 0);
+    EXPECT_EQ(MinutiaSmoothness(orient.data(), 80, 80, kW), 0);
+    // Circle points 0 (0,-5) and 3 (3,-4) at 60: pairs (25,0) and (3,6) differ.
+    orient[80 * kW + 75] = 60;
+    orient[83 * kW + 76] = 60;
+    EXPECT_EQ(MinutiaSmoothness(orient.data(), 80, 80, kW), 120);
+    // A point outside the finger (255) enters with its raw value: 180 - 255.
+    orient[83 * kW + 76] = 0;
+    orient[80 * kW + 75] = 255;
+    EXPECT_EQ(MinutiaSmoothness(orient.data(), 80, 80, kW), -150);
+}
+
 TEST(MinutiaeLimits, WorkspaceAndGeometryChecks) {
     Canvas c;
     EXPECT_EQ(c.run(kW, kH, kMinutiaeWorkspaceSize - 1), kMinutiaeWorkspaceTooSmall);
@@ -156,6 +169,15 @@ TEST(FalseEndings, BrokenRidgeLosesBothEndsUpToTwelvePixels) {
     }
 }
 
+TEST(FalseEndings, FacingEndingsStayWhenOneRidgeLeavesAtAnAngle) {
+    Canvas c;
+    c.hline(10, 70, 80);        // ending (70,80), ridge running left
+    c.diag(80, 80, 60, 1, -1);  // ending (80,80), ridge running up and right
+    ASSERT_EQ(c.run(), 0);
+    EXPECT_NE(c.find(70, 80), nullptr);
+    EXPECT_NE(c.find(80, 80), nullptr);
+}
+
 TEST(FalseEndings, EndingsFiveApartGoWhateverTheirDirections) {
     Canvas c;
     c.vline(80, 10, 80);   // ending (80,80), ridge running up
@@ -201,14 +223,14 @@ TEST(FalseEndings, FarSideBySideEndingsGoOnlyNearTheEdge) {
 }
 
 TEST(FalseEndings, EndingNextToABifurcationRemovesBoth) {
-    for (int d : {5, 7}) {
+    for (int d : {5, 6}) {
         Canvas c;
         c.hline(10, 150, 80);
         c.vline(80, 10, 79);       // bifurcation (80,80): left, right, up
         c.vline(80, 80 + d, 150);  // ending (80, 80 + d), ridge running down
         ASSERT_EQ(c.run(), 0);
-        EXPECT_EQ(c.find(80, 80) != nullptr, d == 7) << d;
-        EXPECT_EQ(c.find(80, 80 + d) != nullptr, d == 7) << d;
+        EXPECT_EQ(c.find(80, 80) != nullptr, d == 6) << d;
+        EXPECT_EQ(c.find(80, 80 + d) != nullptr, d == 6) << d;
     }
 }
 
@@ -302,13 +324,16 @@ TEST(MinutiaDirection, EndingsPointIntoTheirRidge) {
         for (int x = 0; x < kW; ++x)
             if (x > 90 && y > 70) c.orient[y * kW + x] = 90;
     c.vline(100, 80, 120);
+    c.hline(106, 120, 100);  // runs across its orientation: turns of exactly 90 and 270
     ASSERT_EQ(c.run(), 0);
-    ASSERT_EQ(c.set->minutiaCount, 4u);
+    ASSERT_EQ(c.set->minutiaCount, 6u);
+    EXPECT_EQ(c.find(106, 100)->angle, 90u);
+    EXPECT_EQ(c.find(120, 100)->angle, 90u);
     EXPECT_EQ(c.find(50, 60)->angle, 0u);
     EXPECT_EQ(c.find(110, 60)->angle, 180u);
     EXPECT_EQ(c.find(100, 80)->angle, 90u);
     EXPECT_EQ(c.find(100, 120)->angle, 270u);
-    for (uint32_t i = 0; i < 4; ++i) {
+    for (uint32_t i = 0; i < 6; ++i) {
         EXPECT_EQ(c.set->points[i].type, kMinutiaKind1);
         EXPECT_EQ(c.set->points[i].hitCount, 1);
         EXPECT_EQ(c.set->points[i].mergeCount, 0);
@@ -334,6 +359,23 @@ TEST(MinutiaDirection, BifurcationPointsBetweenItsTwoCloserBranches) {
     ASSERT_EQ(opensLeft.run(), 0);
     ASSERT_NE(opensLeft.find(80, 80), nullptr);
     EXPECT_EQ(opensLeft.find(80, 80)->angle, 180u);
+}
+
+TEST(MinutiaDirection, EqualBranchDistancesPreferTheFirstTwoBranches) {
+    // Walk ends: down-right branch (90,81), up branch (81,70), left branch
+    // (70,79). The first two and the last two are equally close (202), so
+    // the first two decide: towards (85,75), up and right, angle 0.
+    Canvas c;
+    c.set1(80, 80);
+    c.set1(81, 81);
+    c.hline(82, 150, 81);
+    c.set1(81, 79);
+    c.vline(81, 10, 78);
+    c.hline(71, 79, 80);
+    c.diag(70, 79, 60, -1, -1);
+    ASSERT_EQ(c.run(), 0);
+    ASSERT_NE(c.find(80, 80), nullptr);
+    EXPECT_EQ(c.find(80, 80)->angle, 0u);
 }
 
 TEST(MinutiaFlags, WeakAndEdgeFlagsBelongToTheirPoint) {
