@@ -194,25 +194,26 @@ TEST(Impression, RotationStaysWithinTwentyFiveDegreesAndPlacementInsideTheFinger
 TEST(SensorOutput, RawCapturesHaveTheSensorsLengthsAndDecodeToTheImages) {
     const MasterPrint &m = master(2);
     for (const SensorModel &sensor : kSensorModels) {
-        const ImpressionParams p =
-            impressionFor(m, sensor.width, sensor.height, sensor.productId, 0, Placement::NearCentre);
-        const CaptureLayers layers = renderImpression(m, p, sensor.width, sensor.height);
-        const imageio::GrayImage gray = composeGray8(layers);
-        const std::vector<uint16_t> values = composeRaw12(layers);
-        const std::vector<uint8_t> raw = rawCapture(sensor, gray, values);
+        const SyntheticCapture shot = syntheticCapture(m, sensor, 0);
         const capture::SensorFormat *format = capture::findSensorFormat(sensor.productId);
-        ASSERT_EQ(raw.size(), format->rawLength);
+        ASSERT_EQ(shot.raw.size(), format->rawLength);
+        ASSERT_EQ(shot.gray.width, sensor.width);
+        ASSERT_EQ(shot.gray.height, sensor.height);
         capture::DecodedCapture decoded;
-        ASSERT_TRUE(capture::decodeCapture(sensor.productId, raw.data(), raw.size(), &decoded));
-        ASSERT_EQ(decoded.width, gray.width);
-        ASSERT_EQ(decoded.height, gray.height);
-        for (size_t i = 0; i < gray.pixels.size(); ++i) {
+        ASSERT_TRUE(capture::decodeCapture(sensor.productId, shot.raw.data(), shot.raw.size(), &decoded));
+        ASSERT_EQ(decoded.width, shot.gray.width);
+        ASSERT_EQ(decoded.height, shot.gray.height);
+        if (decoded.sixteenBit) ASSERT_EQ(shot.values12.size(), shot.gray.pixels.size());
+        for (size_t i = 0; i < shot.gray.pixels.size(); ++i) {
             if (decoded.sixteenBit) {
-                ASSERT_EQ(decoded.pixels16[i], values[i] / 4) << i;
+                ASSERT_EQ(decoded.pixels16[i], shot.values12[i] / 4) << i;
             } else {
-                ASSERT_EQ(decoded.pixels8[i], gray.pixels[i]) << i;
+                ASSERT_EQ(decoded.pixels8[i], shot.gray.pixels[i]) << i;
             }
         }
+        // The same index is the same capture; the next one is another touch.
+        EXPECT_EQ(syntheticCapture(m, sensor, 0).raw, shot.raw);
+        EXPECT_NE(syntheticCapture(m, sensor, 1).raw, shot.raw);
     }
 }
 

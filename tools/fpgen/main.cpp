@@ -151,21 +151,18 @@ int generateFiles(const Options &options) {
         }
         for (const SensorModel *model : options.sensors) {
             for (int k = 0; k < options.impressions; ++k) {
-                const ImpressionParams params =
-                    impressionFor(master, model->width, model->height, model->productId, k, options.placement);
-                const CaptureLayers layers = renderImpression(master, params, model->width, model->height);
-                const imageio::GrayImage gray = composeGray8(layers);
+                const SyntheticCapture capture = syntheticCapture(master, *model, k, options.placement);
                 char suffix[32];
                 std::snprintf(suffix, sizeof suffix, "_%s_%02d", model->name, k + 1);
                 if (options.writePgm) {
                     const std::string path = stem + suffix + ".pgm";
-                    if (!writeOrComplain(path, imageio::writePgm(path, gray))) return 1;
+                    if (!writeOrComplain(path, imageio::writePgm(path, capture.gray))) return 1;
                     ++files;
                 }
                 if (options.writeRaw) {
-                    const std::vector<uint8_t> raw = rawCapture(*model, gray, composeRaw12(layers));
                     const std::string path = stem + suffix + ".raw";
-                    if (!writeOrComplain(path, imageio::writeFile(path, raw.data(), raw.size()))) return 1;
+                    if (!writeOrComplain(path, imageio::writeFile(path, capture.raw.data(), capture.raw.size())))
+                        return 1;
                     ++files;
                 }
             }

@@ -110,4 +110,14 @@ std::vector<uint8_t> rawCapture(const SensorModel &model, const imageio::GrayIma
     return raw;
 }
 
+SyntheticCapture syntheticCapture(const MasterPrint &master, const SensorModel &model, int index, Placement placement) {
+    SyntheticCapture result;
+    result.params = impressionFor(master, model.width, model.height, model.productId, index, placement);
+    const CaptureLayers layers = renderImpression(master, result.params, model.width, model.height);
+    result.gray = composeGray8(layers);
+    if (model.productId == capture::kProduct12Bit) result.values12 = composeRaw12(layers);
+    result.raw = rawCapture(model, result.gray, result.values12);
+    return result;
+}
+
 }  // namespace fpgen

@@ -55,4 +55,18 @@ void addReadoutStripes(std::vector<uint16_t> &values12, int width, Rng &rng);
 std::vector<uint8_t> rawCapture(const SensorModel &model, const imageio::GrayImage &gray8,
                                 const std::vector<uint16_t> &values12);
 
+// One synthetic capture of a finger on a sensor model, in every form: the
+// impression's pose, its 8-bit image, its 12-bit values (0x2547 only) and the
+// raw bytes the sensor would send. Impression `index` of a master is always
+// the same capture.
+struct SyntheticCapture {
+    ImpressionParams params;
+    imageio::GrayImage gray;
+    std::vector<uint16_t> values12;
+    std::vector<uint8_t> raw;
+};
+
+SyntheticCapture syntheticCapture(const MasterPrint &master, const SensorModel &model, int index,
+                                  Placement placement = Placement::NearCentre);
+
 }  // namespace fpgen
