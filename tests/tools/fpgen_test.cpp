@@ -203,7 +203,9 @@ TEST(SensorOutput, RawCapturesHaveTheSensorsLengthsAndDecodeToTheImages) {
         ASSERT_TRUE(capture::decodeCapture(sensor.productId, shot.raw.data(), shot.raw.size(), &decoded));
         ASSERT_EQ(decoded.width, shot.gray.width);
         ASSERT_EQ(decoded.height, shot.gray.height);
-        if (decoded.sixteenBit) ASSERT_EQ(shot.values12.size(), shot.gray.pixels.size());
+        if (decoded.sixteenBit) {
+            ASSERT_EQ(shot.values12.size(), shot.gray.pixels.size());
+        }
         for (size_t i = 0; i < shot.gray.pixels.size(); ++i) {
             if (decoded.sixteenBit) {
                 ASSERT_EQ(decoded.pixels16[i], shot.values12[i] / 4) << i;
