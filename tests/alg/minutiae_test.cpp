@@ -9,6 +9,10 @@
 #include <memory>
 #include <vector>
 
+#include "edge_ops.h"
+#include "skeleton_repair.h"
+#include "thinning.h"
+
 namespace {
 
 constexpr int kW = 160;
@@ -474,6 +478,46 @@ TEST(SkeletonWalk, ForkByDisCountsStepsToTheNextFork) {
     EXPECT_EQ(len[1], 0);
     EXPECT_EQ(vwn_GetForkByDis(c.at(80, 60), reached, 9, kW, len), 0);   // out of reach
     EXPECT_EQ(vwn_GetForkByDis(c.at(60, 60), reached, 20, kW, len), 0);  // not a bifurcation
+}
+
+// Horizontal ridges three pixels thick every nine rows of the finger area
+// (rows and columns 32..127) run through thinning, mask growth and skeleton
+// repair. One ridge has an 8-pixel break, one ends in the middle of the print.
+TEST(SyntheticPrint, ThinnedRidgesGiveTheRealEndingAndNotTheBreak) {
+    Canvas c;
+    std::vector<uint8_t> &binary = c.ridge;
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const bool finger = x >= 32 && x < kW - 32 && y >= 32 && y < kH - 32;
+            c.mask[y * kW + x] = finger ? 0 : 255;
+            const int band = (y - 35) / 9;  // ridge rows 35..37, 44..46, ...
+            const bool onRidge = y >= 35 && (y - 35) % 9 < 3;
+            const bool broken = band == 4 && x >= 76 && x < 84;  // rows 71..73
+            const bool ended = band == 6 && x < 70;              // rows 89..91
+            if (finger && onRidge && !broken && !ended) binary[y * kW + x] = 0;
+        }
+    std::vector<uint8_t> scratch(2 * kW * kH), sums(kW * kH);
+    ASSERT_EQ(imageThin(binary.data(), scratch.data(), kW, kH), 0);
+    ASSERT_EQ(vwn_ImageDilate3(c.mask.data(), scratch.data(), kW, kH, 7, 30, kH - 30, 30, kW - 30), 1);
+    thinClear3(binary.data(), c.mask.data(), kW, kH, 4, 5);
+    vwn_ThinModify(binary.data(), scratch.data(), sums.data(), kW, kH);
+
+    ASSERT_EQ(c.run(), 0);
+    const auto *ws = reinterpret_cast<const MinutiaeWorkspace *>(c.workspace.data());
+    auto near = [](uint32_t px, uint32_t py, int x, int y) {
+        return std::abs(int(px) - x) <= 2 && std::abs(int(py) - y) <= 2;
+    };
+    int breakCandidates = 0;
+    for (int i = 0; i < kCandidateCapacity; ++i)
+        if (near(ws->endings[i].x, ws->endings[i].y, 75, 72) || near(ws->endings[i].x, ws->endings[i].y, 84, 72))
+            ++breakCandidates;
+    EXPECT_EQ(breakCandidates, 2);  // both ends of the break were seen, then rejected
+    ASSERT_EQ(c.set->minutiaCount, 1u);
+    const Minutia &m = c.set->points[0];
+    EXPECT_TRUE(near(m.x, m.y, 70, 90)) << m.x << "," << m.y;
+    EXPECT_EQ(m.type, kMinutiaKind1);
+    EXPECT_EQ(m.angle, 0u);  // the ridge runs on to the right
+    EXPECT_EQ(c.set->kneeCount, 0u);
 }
 
 }  // namespace
