@@ -98,6 +98,9 @@ CaptureLayers renderImpression(const MasterPrint &master, const ImpressionParams
     Rng rng(p.noiseSeed);
     // Moisture varies over the skin: a smooth field shifts the ridge threshold.
     const FloatImage patchiness = smoothNoise(rw, rh, 24.0, rng);
+    // Fine texture roughens the ridge edges; a broad one varies the contrast.
+    const FloatImage roughness = smoothNoise(rw, rh, 5.0, rng);
+    const FloatImage pressure = smoothNoise(rw, rh, 40.0, rng);
     FloatImage pores(rw, rh);
     for (float &v : pores.values) v = static_cast<float>(rng.uniform());
     gaussianBlur(pores, 1.2);
@@ -112,7 +115,7 @@ CaptureLayers renderImpression(const MasterPrint &master, const ImpressionParams
             const double inside = master.mask.sample(mx, my, 0.0f);
             const double ex = (mx - p.contactX) / p.contactRadiusX, ey = (my - p.contactY) / p.contactRadiusY;
             const double touch = inside * smoothstep(1.0, 0.8, std::sqrt(ex * ex + ey * ey));
-            const double t = threshold + 0.2 * patchiness.at(x, y);
+            const double t = threshold + 0.2 * patchiness.at(x, y) + 0.22 * roughness.at(x, y);
             double value = smoothstep(t - kInkSoftness, t + kInkSoftness, ridge);
             // Dry skin leaves gaps along the ridges; wet skin smears into the valleys.
             if (p.moisture > 0.0) value *= 1.0 - p.moisture * smoothstep(0.56, 0.68, pores.at(x, y));
@@ -136,7 +139,8 @@ CaptureLayers renderImpression(const MasterPrint &master, const ImpressionParams
         for (int x = 0; x < width; ++x) {
             const double c = contact.at(x + kRenderMargin, y + kRenderMargin);
             // A light touch presses the ridges less: they print paler.
-            const double depth = (p.valley - p.ridge) * (0.45 + 0.55 * c);
+            const double depth = (p.valley - p.ridge) * (0.45 + 0.55 * c) *
+                                 (0.85 + 0.15 * pressure.at(x + kRenderMargin, y + kRenderMargin));
             layers.surface.at(x, y) =
                 static_cast<float>(p.valley - ink.at(x + kRenderMargin, y + kRenderMargin) * depth);
             layers.contact.at(x, y) = static_cast<float>(c);
