@@ -59,12 +59,13 @@ ImpressionParams randomImpression(const MasterPrint &master, int width, int heig
     // off the sensor's edge, and the contact ellipse's border crosses the window.
     const double window = std::max(width, height);
     const bool partial = rng.chance(0.2);
-    const double offset = partial ? rng.uniform(0.35, 0.7) * window : rng.uniform(0.0, 0.3) * window;
+    const double offset = partial ? rng.uniform(0.35, 0.7) * window : rng.uniform(0.0, 0.2) * window;
     const double direction = rng.uniform(0.0, 2.0 * kPi);
     p.contactX = p.centreX + offset * std::cos(direction);
     p.contactY = p.centreY + offset * std::sin(direction);
-    p.contactRadiusX = rng.uniform(0.75, 1.1) * window;
-    p.contactRadiusY = rng.uniform(0.75, 1.1) * window;
+    const double smallest = partial ? 0.75 : 0.95, largest = partial ? 1.1 : 1.3;
+    p.contactRadiusX = rng.uniform(smallest, largest) * window;
+    p.contactRadiusY = rng.uniform(smallest, largest) * window;
 
     p.moisture = std::clamp(rng.gaussian() * 0.45, -0.9, 0.9);
     p.blurSigma = rng.uniform(0.4, 1.1);
