@@ -2,12 +2,13 @@
 //
 //   fpgen [options] OUTDIR        full prints and sensor impressions as files
 //   fpgen sheet [options] FILE    contact sheet (.png or .pgm) to look at
-//   fpgen stats [options]         class, minutiae count and ridge period per finger
+//   fpgen stats [options]         class, minutiae count and ridge periods per finger
 //
 // Options: --seeds A or A-B (finger seeds, default 1), --impressions N (per
 // finger and sensor, default 4), --sensors 2547,2548,2549, --formats pgm,raw,
 // --placement centre|whole, --class arch|tented_arch|left_loop|right_loop|whorl,
 // --no-full (skip the full prints).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -185,17 +186,30 @@ int writeSheet(const Options &options) {
     return 0;
 }
 
+// Per finger: class, minutiae of the master, and the smallest, median and
+// largest ridge period over its 96 x 96 impressions.
 int printStats(const Options &options) {
-    std::printf("seed class endings bifurcations period_96x96\n");
+    constexpr int kMinutiaMargin = 10;
+    const SensorModel &window = kSensorModels[0];
+    const int windows = std::max(1, options.impressions);
+    std::printf("seed class endings bifurcations period_min period_median period_max\n");
+    int outside = 0, total = 0;
     for (uint64_t seed = options.firstSeed; seed <= options.lastSeed; ++seed) {
         const MasterPrint master = generateMaster(seed, options.fingerClass);
-        const MinutiaeCount count = countMinutiae(master.ridges, master.mask, 10);
-        const ImpressionParams params = impressionFor(master, 96, 96, 0x2547, 0, options.placement);
-        const imageio::GrayImage window = composeGray8(renderImpression(master, params, 96, 96));
-        std::printf("%llu %s %d %d %.2f\n", static_cast<unsigned long long>(seed),
-                    fingerClassName(master.model.fingerClass), count.endings, count.bifurcations,
-                    dominantRidgePeriod(window.pixels.data(), 96, 96));
+        const MinutiaeCount count = countMinutiae(master.ridges, master.mask, kMinutiaMargin);
+        std::vector<double> periods;
+        for (int k = 0; k < windows; ++k) {
+            const SyntheticCapture shot = syntheticCapture(master, window, k, options.placement);
+            periods.push_back(dominantRidgePeriod(shot.gray.pixels.data(), window.width, window.height));
+            outside += periods.back() < 8.0 || periods.back() > 11.0;
+            ++total;
+        }
+        std::sort(periods.begin(), periods.end());
+        std::printf("%llu %s %d %d %.2f %.2f %.2f\n", static_cast<unsigned long long>(seed),
+                    fingerClassName(master.model.fingerClass), count.endings, count.bifurcations, periods.front(),
+                    periods[periods.size() / 2], periods.back());
     }
+    std::printf("windows with a period outside 8..11 pixels: %d of %d\n", outside, total);
     return 0;
 }
 
