@@ -28,6 +28,8 @@ constexpr int32_t kExclusionSide = 8;
 constexpr int32_t kExclusionSquared = 56;
 // Side of g_DisTbl.
 constexpr int32_t kDisTblSide = 10;
+// Largest image side: starts are stored as bytes.
+constexpr int32_t kMaxImageSide = 256;
 
 int32_t absValue(int32_t v) { return v < 0 ? -v : v; }
 int32_t px(const PointRecord &p) { return static_cast<int32_t>(p.x); }
@@ -130,19 +132,31 @@ void suppressAlongRidge(PointRecord *trace, int32_t n, int32_t r) {
 // The same thinning over the whole knee list, across ridges. The list keeps
 // no ridge neighbours, so two points with equal knee angles more than two
 // pixels apart cannot be told apart by wider arms: the earlier one is kept,
-// as for equal angles close together.
-void suppressKneeList(PointRecord *list, int32_t count, int32_t r) {
+// as for equal angles close together. For one i the outcome of each j does
+// not depend on the others, so only the rows within r of i are visited.
+void suppressKneeList(PointRecord *list, int32_t count, int32_t r, int32_t h) {
+    int16_t rowHead[kMaxImageSide];
+    int16_t next[kKneeListCapacity];
+    for (int32_t y = 0; y < h; ++y) rowHead[y] = -1;
+    for (int32_t i = count - 1; i >= 0; --i) {  // each row in list order
+        next[i] = rowHead[py(list[i])];
+        rowHead[py(list[i])] = static_cast<int16_t>(i);
+    }
     for (int32_t i = 0; i + 1 < count; ++i) {
         if (list[i].flag != kKneeKept) continue;
-        for (int32_t j = i + 1; j < count; ++j) {
-            if (list[j].flag != kKneeKept) continue;
-            const int32_t dx = absValue(px(list[i]) - px(list[j]));
-            const int32_t dy = absValue(py(list[i]) - py(list[j]));
-            if (dx > r || dy > r || g_DisTbl[dy * kDisTblSide + dx] > r) continue;
-            if (list[i].value > list[j].value)
-                list[i].flag = kKneeSuppressed;
-            else
-                list[j].flag = kKneeSuppressed;
+        const int32_t y0 = py(list[i]) - r > 0 ? py(list[i]) - r : 0;
+        const int32_t y1 = py(list[i]) + r < h - 1 ? py(list[i]) + r : h - 1;
+        for (int32_t y = y0; y <= y1; ++y) {
+            for (int32_t j = rowHead[y]; j >= 0; j = next[j]) {
+                if (j <= i || list[j].flag != kKneeKept) continue;
+                const int32_t dx = absValue(px(list[i]) - px(list[j]));
+                const int32_t dy = absValue(py(list[i]) - py(list[j]));
+                if (dx > r || g_DisTbl[dy * kDisTblSide + dx] > r) continue;
+                if (list[i].value > list[j].value)
+                    list[i].flag = kKneeSuppressed;
+                else
+                    list[j].flag = kKneeSuppressed;
+            }
         }
     }
 }
@@ -169,18 +183,20 @@ bool appendForkBranches(const uint8_t *copy, const uint8_t *fork, int32_t w, uin
 // forks (the forks are made white, which cuts the ridges apart). Returns the
 // number of starts, or -1 when the start list fills up.
 int32_t collectStarts(uint8_t *copy, int32_t w, int32_t h, uint8_t *starts) {
+    const NeighbourOffsets offsets(w);
     int32_t count = 0;
     for (int32_t y = kStartMargin; y < h - kStartMargin; ++y) {
         uint8_t *row = copy + y * w;
         for (int32_t x = kStartMargin; x < w - kStartMargin; ++x) {
             uint8_t *p = row + x;
             if (*p != kBlack) continue;
-            if (IsEnd(p, w)) {
+            const int32_t crossing = ScanCrossingSum(p, offsets);
+            if (crossing == kEndCrossing) {
                 if (count >= kStartCapacity) return -1;
                 starts[2 * count] = static_cast<uint8_t>(x);
                 starts[2 * count + 1] = static_cast<uint8_t>(y);
                 ++count;
-            } else if (IsFork(p, w)) {
+            } else if (crossing == kForkCrossing) {
                 *p = kWhite;
                 if (!appendForkBranches(copy, p, w, starts, &count)) return -1;
             }
@@ -247,7 +263,7 @@ int32_t vwn_GetKneePoint(const uint8_t *skeleton, const uint8_t *grownMask, Knee
     std::memset(knees, 0, sizeof *knees);
     *kneeCount = 0;
     // Starts are stored as bytes; smaller images have no room for a start.
-    if (w > 256 || h > 256) return kKneeOverflow;
+    if (w > kMaxImageSide || h > kMaxImageSide) return kKneeOverflow;
     if (w <= 2 * kStartMargin || h <= 2 * kStartMargin) return 0;
     const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
     std::memcpy(copy, skeleton, pixels);
@@ -278,7 +294,7 @@ int32_t vwn_GetKneePoint(const uint8_t *skeleton, const uint8_t *grownMask, Knee
             if (listed >= kKneeListCapacity) return kKneeOverflow;
         }
     }
-    suppressKneeList(knees->knees, listed, r);
+    suppressKneeList(knees->knees, listed, r, h);
     std::memset(copy, 0, pixels);
     *kneeCount = listed;
     return 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "featureset.h"
+#include "skeleton_walk.h"
 
 // One point of a candidate list, a ridge trace or the knee list. For a
 // minutia candidate `angle` is unused, `value` holds the smoothness score and
@@ -38,6 +39,20 @@ struct KneeWorkspace {
     uint8_t starts[2 * kStartCapacity];
 };
 static_assert(sizeof(KneeWorkspace) == 12400);
+
+// Crossing sums of a line ending and of a bifurcation (one and three black
+// runs around the pixel), and CrossingSum with the neighbour offsets of the
+// scan computed once: the skeleton scans test every black pixel.
+inline constexpr int32_t kEndCrossing = 2 * kWhite;
+inline constexpr int32_t kForkCrossing = 3 * kEndCrossing;
+inline int32_t ScanCrossingSum(const uint8_t *p, const NeighbourOffsets &n) {
+    int32_t sum = 0;
+    for (int32_t k = 0; k < 8; ++k) {
+        const int32_t d = p[n.at[(k + 1) & 7]] - p[n.at[k]];
+        sum += d < 0 ? -d : d;
+    }
+    return sum;
+}
 
 // Result when the start list or the knee list overflows.
 inline constexpr int32_t kKneeOverflow = -54;

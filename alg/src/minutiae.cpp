@@ -85,12 +85,14 @@ int32_t recordY(const PointRecord &p) { return static_cast<int32_t>(p.y); }
 // list that filled up.
 int32_t detectCandidates(const uint8_t *ridge, const uint8_t *orient, const uint8_t *grownMask, int32_t w, int32_t h,
                          MinutiaeWorkspace *ws, int32_t *forkCount, int32_t *endingCount) {
+    const NeighbourOffsets offsets(w);
     for (int32_t y = kDetectionMargin; y < h - kDetectionMargin; ++y) {
         for (int32_t x = kDetectionMargin; x < w - kDetectionMargin; ++x) {
             const uint8_t *p = ridge + y * w + x;
             if (*p != kBlack || grownMask[y * w + x] != 0) continue;
-            const bool fork = IsFork(p, w);
-            if (!fork && !IsEnd(p, w)) continue;
+            const int32_t crossing = ScanCrossingSum(p, offsets);
+            const bool fork = crossing == kForkCrossing;
+            if (!fork && crossing != kEndCrossing) continue;
             int32_t *count = fork ? forkCount : endingCount;
             PointRecord &rec = (fork ? ws->forks : ws->endings)[*count];
             uint8_t *falseFlags = fork ? ws->forkFalse : ws->endingFalse;
