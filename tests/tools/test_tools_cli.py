@@ -51,6 +51,7 @@ def test_fpgen_output_depends_only_on_the_seed(tmp_path):
     ["--formats", "tiff", "out"],
     ["--class", "spiral", "out"],
     ["--impressions", "-1", "out"],
+    ["sheet", "--seeds", "1-5000", "sheet.png"],
     [],
 ])
 def test_fpgen_refuses_bad_arguments(args):

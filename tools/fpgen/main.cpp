@@ -174,6 +174,13 @@ int generateFiles(const Options &options) {
 }
 
 int writeSheet(const Options &options) {
+    constexpr uint64_t kMaxSheetFingers = 400;  // keeps the sheet image within a few hundred megabytes
+    constexpr int kMaxSheetRows = 20;
+    if (options.lastSeed - options.firstSeed >= kMaxSheetFingers || options.impressions > kMaxSheetRows) {
+        std::fprintf(stderr, "fpgen: a sheet holds at most %llu fingers and %d impression rows\n",
+                     static_cast<unsigned long long>(kMaxSheetFingers), kMaxSheetRows);
+        return 2;
+    }
     SheetSettings settings;
     for (uint64_t seed = options.firstSeed; seed <= options.lastSeed; ++seed) settings.seeds.push_back(seed);
     settings.impressionRows = options.impressions;
