@@ -16,6 +16,20 @@ constexpr int32_t kFilterTop = 250;
 constexpr int32_t kAlongTaps[kTaps] = {4, 8, 16, 23, 26, 23, 16, 8, 4};
 constexpr int32_t kAcrossTaps[kTaps] = {-11, -19, 0, 53, 82, 53, 0, -19, -11};
 
+// Sum of the taps when every point of the line counts; dividing by this
+// constant is much cheaper than by a variable weight.
+constexpr int32_t kFullWeight = 128;
+
+// Direction bin of every orientation, looked up once per call.
+struct DirectionBins {
+    uint8_t of[180];
+    DirectionBins() {
+        for (int32_t o = 0; o < 180; ++o) of[o] = static_cast<uint8_t>(DDIndex(o, kDirections));
+    }
+};
+
+int32_t weightedMean(int32_t sum, int32_t weight) { return weight == kFullWeight ? sum / kFullWeight : sum / weight; }
+
 struct LineOffsets {
     int32_t at[kDirections][kTaps];
     explicit LineOffsets(int32_t w) {
@@ -28,6 +42,7 @@ struct LineOffsets {
 
 void orientFilter(uint8_t *image, const uint8_t *orient, uint8_t *scratch, int32_t w, int32_t h) {
     const LineOffsets line(w);
+    const DirectionBins bins;
     const size_t n = static_cast<size_t>(w * h);
     const int32_t e = kExpandBorder;
 
@@ -36,14 +51,14 @@ void orientFilter(uint8_t *image, const uint8_t *orient, uint8_t *scratch, int32
         for (int32_t x = e; x < w - e; ++x) {
             const int32_t i = y * w + x;
             if (orient[i] == kNoOrientation) continue;
-            const int32_t *off = line.at[DDIndex(orient[i], kDirections)];
+            const int32_t *off = line.at[bins.of[orient[i]]];
             int32_t sum = 0, weight = 0;
             for (int32_t k = 0; k < kTaps; ++k) {
                 if (orient[i + off[k]] == kNoOrientation) continue;
                 sum += kAlongTaps[k] * image[i + off[k]];
                 weight += kAlongTaps[k];
             }
-            scratch[i] = weight > 0 ? static_cast<uint8_t>(sum / weight) : kFill;
+            scratch[i] = weight > 0 ? static_cast<uint8_t>(weightedMean(sum, weight)) : kFill;
         }
 
     std::memset(image, kFill, n);
@@ -51,7 +66,7 @@ void orientFilter(uint8_t *image, const uint8_t *orient, uint8_t *scratch, int32
         for (int32_t x = e; x < w - e; ++x) {
             const int32_t i = y * w + x;
             if (orient[i] == kNoOrientation) continue;
-            const int32_t across = (DDIndex(orient[i], kDirections) + kDirections / 2) % kDirections;
+            const int32_t across = (bins.of[orient[i]] + kDirections / 2) % kDirections;
             const int32_t *off = line.at[across];
             int32_t sum = 0, weight = 0;
             for (int32_t k = 0; k < kTaps; ++k) {
@@ -61,7 +76,7 @@ void orientFilter(uint8_t *image, const uint8_t *orient, uint8_t *scratch, int32
             }
             int32_t v = 0;
             if (weight > 0) {
-                v = sum / weight;
+                v = weightedMean(sum, weight);
                 v = v < 0 ? 0 : (v > kFilterTop ? kFilterTop : v);
             }
             image[i] = static_cast<uint8_t>(v);
