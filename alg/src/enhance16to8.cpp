@@ -198,9 +198,7 @@ extern "C" int32_t Quorvane_Enhance16to8(uint16_t *raw, uint8_t *image, int16_t 
     return 1;
 }
 
-extern "C" int32_t Quorvane_Enhance16to8_EX(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
-                                            int32_t *flags) {
-    const bool stripe = flags != nullptr && (*flags & 1) != 0;
+int32_t ConditionRawImage(uint16_t *raw, uint8_t *image, int32_t width, int32_t height, bool stripe) {
     EnhanceLayout l;
     if (!claimWorkspace(raw, image, width, height, stripe, &l)) return -1;
     const int32_t p = width * height;
@@ -226,6 +224,13 @@ extern "C" int32_t Quorvane_Enhance16to8_EX(uint16_t *raw, uint8_t *image, int16
         erodeMask(mask, width, height, l);
         g_nRange = ExpandHistogram16to8(stripe ? corrected : raw, image, mask, p, IMG_DATA_BITS);
     }
+    return 1;
+}
+
+extern "C" int32_t Quorvane_Enhance16to8_EX(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
+                                            int32_t *flags) {
+    const bool stripe = flags != nullptr && (*flags & 1) != 0;
+    if (ConditionRawImage(raw, image, width, height, stripe) != 1) return -1;
     g_bData16Bit = 2;
     return 1;
 }

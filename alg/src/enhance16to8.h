@@ -31,4 +31,11 @@ bool PlanEnhanceLayout(int32_t w, int32_t h, bool stripe, EnhanceLayout *layout)
 // shifted down to 8 bits.
 int32_t ExpandHistogram16to8(const uint16_t *raw, uint8_t *out, const uint8_t *mask, int32_t n, int32_t bits);
 
+// The conditioning of Quorvane_Enhance16to8_EX without touching
+// g_bData16Bit (raw template creation runs it too): claims and clears the
+// workspace, removes the channel offsets (and horizontal stripes when asked),
+// leaves the finger mask at the start of tempbuf and writes the stretched
+// image. Returns 1, or -1 when the image does not fit the workspace.
+int32_t ConditionRawImage(uint16_t *raw, uint8_t *image, int32_t width, int32_t height, bool stripe);
+
 #endif

@@ -9,8 +9,6 @@ constexpr int16_t kNotBuilt = -100;
 
 extern "C" {
 
-int16_t Quorvane_CreateTemplate(uint8_t *, int16_t, int16_t, uint8_t *, int32_t *) { return kNotBuilt; }
-int16_t Quorvane_CreateTemplate16(uint16_t *, uint8_t *, int16_t, int16_t, uint8_t *, int32_t *) { return kNotBuilt; }
 int16_t Quorvane_MatchScore(const uint8_t *, const uint8_t *) { return kNotBuilt; }
 int16_t Quorvane_MergeFeature(const uint8_t *, const uint8_t *, uint8_t *, uint16_t *, uint16_t *, uint16_t *) {
     return kNotBuilt;

@@ -1,0 +1,207 @@
+// pcatrain: learns the mean gradient vector and the 24 principal directions of
+// the local gradient descriptor from 8-bit captures, and writes them as the
+// library's descriptor_basis.cpp.
+//
+// Each capture goes through the library's own template creation; for every
+// extracted point whose descriptor window lies wholly inside the image, the
+// window is sampled exactly as the descriptor stage samples it and turned into
+// its normalised gradient vector. The mean of those vectors and the leading
+// eigenvectors of their covariance (unit length at scale 8192) form the basis.
+//
+// usage: pcatrain [--out FILE] [--command TEXT] DIR...
+//   every *.pgm below the DIRs whose size is a sensor size (96x96, 112x88,
+//   68x118) is used.
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "QVAlgDll.h"
+#include "descriptors.h"
+#include "pgm.h"
+#include "template_pipeline.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kBasisRows = kDescriptorLength;
+constexpr double kUnitScale = 8192.0;
+
+// Sensor type whose source size is w x h, 0 when none.
+int sensorTypeFor(int w, int h) {
+    if (w == 112 && h == 88) return 1;
+    if (w == 68 && h == 118) return 3;
+    if (w == 96 && h == 96) return 5;
+    return 0;
+}
+
+struct Samples {
+    std::vector<int16_t> vectors;  // kGradientLength values per sample
+    size_t count() const { return vectors.size() / kGradientLength; }
+};
+
+// Runs template creation on one capture and appends the gradient vector of
+// every point whose window lies wholly inside the image.
+int addCapture(const imageio::GrayImage &capture, Samples &samples) {
+    const int type = sensorTypeFor(capture.width, capture.height);
+    if (type == 0) return -1;
+    Quorvane_Init(type);
+    std::vector<uint8_t> image = capture.pixels;
+    static uint8_t templ[QV_TEMPLATE_SIZE];
+    int32_t info[QV_INFO_WORDS] = {};
+    if (Quorvane_CreateTemplate(image.data(), static_cast<int16_t>(capture.width), static_cast<int16_t>(capture.height),
+                                templ, info) != 1)
+        return -1;
+    // The feature set stays in the workspace in sensor coordinates, and the
+    // smoothed image the descriptors sample stays in g_fGaussSmooth.
+    const auto *set = reinterpret_cast<const FeatureSet *>(tempbuf + pipeline_layout::kFeatureSet);
+    const uint32_t n = FeaturePointCount(*set);
+    int added = 0;
+    int16_t window[kWindowSamples];
+    int16_t gradient[kGradientLength];
+    for (uint32_t i = 0; i < n; ++i) {
+        Minutia point = set->points[i];
+        const int32_t angle = static_cast<int32_t>(point.angle % 360);
+        const int32_t rotation = i < set->minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
+        MakeImgWindowInterpol(g_fGaussSmooth, capture.width, capture.height, &point, rotation, window,
+                              kDescriptorWindow, kDescriptorWindow);
+        if (point.coverage != 55) continue;
+        int16_t *g = gradient;
+        for (int r = 1; r < kDescriptorWindow - 1; ++r) {
+            const int16_t *w = window + r * kDescriptorWindow;
+            for (int c = 1; c < kDescriptorWindow - 1; ++c) {
+                *g++ = static_cast<int16_t>(w[c + 1] - w[c - 1]);
+                *g++ = static_cast<int16_t>(w[c + kDescriptorWindow] - w[c - kDescriptorWindow]);
+            }
+        }
+        ThreshNormGradientVector(gradient, kGradientLength);
+        samples.vectors.insert(samples.vectors.end(), gradient, gradient + kGradientLength);
+        ++added;
+    }
+    return added;
+}
+
+void writeArray(FILE *f, const std::vector<int> &values, int perLine) {
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i % perLine == 0) std::fputs("    ", f);
+        std::fprintf(f, "%d,", values[i]);
+        std::fputs((i % perLine == static_cast<size_t>(perLine - 1) || i + 1 == values.size()) ? "\n" : " ", f);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string out = "descriptor_basis.cpp";
+    std::string command;
+    std::vector<std::string> dirs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--out" && i + 1 < argc) {
+            out = argv[++i];
+        } else if (arg == "--command" && i + 1 < argc) {
+            command = argv[++i];
+        } else if (arg == "-h" || arg == "--help") {
+            std::puts("usage: pcatrain [--out FILE] [--command TEXT] DIR...");
+            return 0;
+        } else {
+            dirs.push_back(arg);
+        }
+    }
+    if (dirs.empty()) {
+        std::fputs("pcatrain: no capture folder given\n", stderr);
+        return 2;
+    }
+
+    std::vector<fs::path> files;
+    for (const auto &dir : dirs) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            if (it->is_regular_file() && it->path().extension() == ".pgm") files.push_back(it->path());
+        if (ec) {
+            std::fprintf(stderr, "pcatrain: cannot read %s\n", dir.c_str());
+            return 2;
+        }
+    }
+    std::sort(files.begin(), files.end());  // the same files in the same order give the same basis
+
+    Samples samples;
+    int used = 0, refused = 0;
+    for (const auto &file : files) {
+        imageio::GrayImage capture;
+        std::string error;
+        if (!imageio::readPgm(file.string(), capture, &error)) {
+            std::fprintf(stderr, "pcatrain: %s: %s\n", file.c_str(), error.c_str());
+            return 2;
+        }
+        if (addCapture(capture, samples) < 0)
+            ++refused;
+        else
+            ++used;
+    }
+    const size_t n = samples.count();
+    std::fprintf(stderr, "pcatrain: %d captures used, %d refused, %zu windows\n", used, refused, n);
+    if (n < 1000) {
+        std::fputs("pcatrain: too few windows to learn a basis\n", stderr);
+        return 1;
+    }
+
+    // Mean and covariance in double precision.
+    Eigen::MatrixXd x(n, kGradientLength);
+    for (size_t s = 0; s < n; ++s)
+        for (int k = 0; k < kGradientLength; ++k) x(s, k) = samples.vectors[s * kGradientLength + k];
+    const Eigen::RowVectorXd mean = x.colwise().mean();
+    std::vector<int> meanRounded(kGradientLength);
+    for (int k = 0; k < kGradientLength; ++k) meanRounded[k] = static_cast<int>(std::lround(mean(k)));
+    // Centre on the rounded mean: that is what the library subtracts.
+    Eigen::RowVectorXd centre(kGradientLength);
+    for (int k = 0; k < kGradientLength; ++k) centre(k) = meanRounded[k];
+    x.rowwise() -= centre;
+    const Eigen::MatrixXd covariance = (x.transpose() * x) / static_cast<double>(n);
+    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(covariance);
+    if (solver.info() != Eigen::Success) {
+        std::fputs("pcatrain: eigen decomposition failed\n", stderr);
+        return 1;
+    }
+    // Eigenvalues come in increasing order; take the largest.
+    std::vector<int> basis;
+    basis.reserve(kBasisRows * kGradientLength);
+    double total = solver.eigenvalues().sum(), kept = 0;
+    for (int d = 0; d < kBasisRows; ++d) {
+        const int column = kGradientLength - 1 - d;
+        Eigen::VectorXd v = solver.eigenvectors().col(column);
+        kept += solver.eigenvalues()(column);
+        // Sign convention: the sum over the first eight entries is positive
+        // (where that is zero, the largest entry is positive).
+        const double head = v.head(8).sum();
+        Eigen::Index largest;
+        v.cwiseAbs().maxCoeff(&largest);
+        if (head < 0 || (head == 0 && v(largest) < 0)) v = -v;
+        for (int k = 0; k < kGradientLength; ++k) basis.push_back(static_cast<int>(std::lround(v(k) * kUnitScale)));
+    }
+    std::fprintf(stderr, "pcatrain: the %d directions keep %.1f%% of the variance\n", kBasisRows, 100.0 * kept / total);
+
+    FILE *f = std::fopen(out.c_str(), "w");
+    if (!f) {
+        std::fprintf(stderr, "pcatrain: cannot write %s\n", out.c_str());
+        return 2;
+    }
+    std::fputs("// Mean gradient vector and the 24 principal directions (unit length at scale\n", f);
+    std::fputs("// 8192) of the local gradient descriptor, learnt from real captures.\n", f);
+    std::fputs("// Generated by tools/pcatrain; do not edit.", f);
+    if (!command.empty()) std::fprintf(f, " Regenerate with:\n//   %s", command.c_str());
+    std::fprintf(f, "\n// %zu windows from %d captures.\n", n, used);
+    std::fputs("#include \"QVAlgDll.h\"\n\n// clang-format off\nconst int16_t g_meanvec[722] = {\n", f);
+    writeArray(f, meanRounded, 16);
+    std::fputs("};\n\nconst int16_t g_eigspace[24 * 722] = {\n", f);
+    writeArray(f, basis, 16);
+    std::fputs("};\n// clang-format on\n", f);
+    std::fclose(f);
+    return 0;
+}
