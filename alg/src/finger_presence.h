@@ -11,9 +11,10 @@ inline constexpr int32_t kDetectDiscRadius = 5;
 
 // Percentage 0..100 of the image covered by finger whose mean brightness lies
 // strictly between lo and hi; 0 when no usable finger is found or when the
-// image does not fit the library's buffers (its copy padded by 32 pixels on every
-// side must fit g_pImgbuf). Uses g_pImgbuf, the given
-// workspace (tempbuf) and nImageFilter.
+// image does not fit the library's buffers (its copy padded by 32 pixels on
+// every side must fit g_pImgbuf, and half of that padded size must stay within
+// the dilation's byte coordinates). Uses g_pImgbuf, the given workspace
+// (tempbuf, 4 x the half-size image) and nImageFilter.
 int16_t vwn_GetImgAreaScore(const uint8_t *image, uint8_t *work, int32_t w, int32_t h, uint8_t lo, uint8_t hi);
 
 // Halves a w x h image into out ((w / 2) x (h / 2)): rim pixels are sampled,
