@@ -1,0 +1,156 @@
+#include "accuracy.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "library_flow.h"
+
+namespace fpeval {
+
+Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options) {
+    const auto start = std::chrono::steady_clock::now();
+    Evaluation ev;
+    const int n = static_cast<int>(fingers.size());
+    std::vector<Template> enrolled(fingers.size());
+    ev.fingers.resize(fingers.size());
+    for (int f = 0; f < n; ++f) {
+        EnrolmentResult r = enrol(fingers[f].enrol);
+        ev.fingers[f] = {r.enrolled, r.capturesUsed};
+        if (r.enrolled) enrolled[f] = std::move(r.merged);
+    }
+    // Probe templates once; a probe without a template is a failed genuine
+    // attempt and takes part in no impostor attempt.
+    std::vector<std::vector<Template>> probes(fingers.size());
+    std::vector<std::vector<int>> probeCodes(fingers.size());
+    for (int f = 0; f < n; ++f) {
+        for (const Capture &c : fingers[f].probe) {
+            Template t;
+            probeCodes[f].push_back(createTemplate(c, t, true));
+            if (probeCodes[f].back() != 1) ++ev.probeCreationFailures;
+            probes[f].push_back(std::move(t));
+        }
+    }
+    for (int f = 0; f < n; ++f) {
+        if (!ev.fingers[f].enrolled) continue;
+        for (size_t p = 0; p < probes[f].size(); ++p) {
+            int score = probeCodes[f][p];
+            if (score == 1) {
+                score = matchScore(enrolled[f], probes[f][p]);
+                if (options.renew && score > kAcceptScore) renewAfterMatch(enrolled[f]);
+            }
+            ev.attempts.push_back({true, f, static_cast<int>(p), f, score});
+        }
+    }
+    for (int f = 0; f < n; ++f) {
+        for (size_t p = 0; p < probes[f].size(); ++p) {
+            if (probeCodes[f][p] != 1) continue;
+            for (int g = 0; g < n; ++g) {
+                if (g == f || !ev.fingers[g].enrolled) continue;
+                ev.attempts.push_back({false, f, static_cast<int>(p), g, matchScore(enrolled[g], probes[f][p])});
+            }
+        }
+    }
+    ev.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return ev;
+}
+
+namespace {
+
+void percentiles(std::vector<int> v, int out[7]) {
+    if (v.empty()) return;
+    std::sort(v.begin(), v.end());
+    const double qs[7] = {0, 0.05, 0.25, 0.5, 0.75, 0.95, 1.0};
+    for (int i = 0; i < 7; ++i) out[i] = v[static_cast<size_t>(qs[i] * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+// Share of genuine scores at or below t (rejected) and impostor scores above t (accepted).
+double rejectedShare(const std::vector<int> &sortedGenuine, int t) {
+    const auto it = std::upper_bound(sortedGenuine.begin(), sortedGenuine.end(), t);
+    return sortedGenuine.empty() ? 0 : static_cast<double>(it - sortedGenuine.begin()) / sortedGenuine.size();
+}
+double acceptedShare(const std::vector<int> &sortedImpostor, int t) {
+    const auto it = std::upper_bound(sortedImpostor.begin(), sortedImpostor.end(), t);
+    return sortedImpostor.empty() ? 0 : static_cast<double>(sortedImpostor.end() - it) / sortedImpostor.size();
+}
+
+}  // namespace
+
+Summary summarise(const Evaluation &ev, const std::vector<int> &include) {
+    Summary s;
+    std::vector<bool> in(ev.fingers.size(), false);
+    for (int f : include) in[f] = true;
+    double captures = 0;
+    for (int f : include) {
+        ++s.fingers;
+        if (ev.fingers[f].enrolled) {
+            captures += ev.fingers[f].capturesUsed;
+        } else {
+            ++s.enrolFailures;
+        }
+    }
+    const int enrolledCount = s.fingers - s.enrolFailures;
+    s.meanCapturesToEnrol = enrolledCount ? captures / enrolledCount : 0;
+
+    std::vector<int> genuine, impostor;
+    for (const Attempt &a : ev.attempts) {
+        if (!in[a.fingerIndex]) continue;
+        (a.genuine ? genuine : impostor).push_back(a.score);
+    }
+    std::sort(genuine.begin(), genuine.end());
+    std::sort(impostor.begin(), impostor.end());
+    s.genuine = static_cast<int>(genuine.size());
+    s.impostor = static_cast<int>(impostor.size());
+    for (int v : genuine) s.falseNonMatches += v <= kAcceptScore;
+    for (int v : impostor) s.falseMatches += v > kAcceptScore;
+    s.fnmr = s.genuine ? static_cast<double>(s.falseNonMatches) / s.genuine : 0;
+    s.fmr = s.impostor ? static_cast<double>(s.falseMatches) / s.impostor : 0;
+
+    // Thresholds: every score that occurs (accept when score > t).
+    std::vector<int> thresholds = genuine;
+    thresholds.insert(thresholds.end(), impostor.begin(), impostor.end());
+    std::sort(thresholds.begin(), thresholds.end());
+    thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+    double bestGap = 2;
+    for (int t : thresholds) {
+        const double fnmr = rejectedShare(genuine, t), fmr = acceptedShare(impostor, t);
+        const double gap = fnmr > fmr ? fnmr - fmr : fmr - fnmr;
+        if (gap < bestGap) {
+            bestGap = gap;
+            s.eer = (fnmr + fmr) / 2;
+            s.eerThreshold = t;
+        }
+    }
+    s.zeroFmrThreshold = impostor.empty() ? 0 : impostor.back();
+    s.fnmrAtZeroFmr = rejectedShare(genuine, s.zeroFmrThreshold);
+    percentiles(genuine, s.genuinePercentiles);
+    percentiles(impostor, s.impostorPercentiles);
+    return s;
+}
+
+void printHeader(FILE *out) {
+    std::fprintf(out, "%-22s %-7s %7s %7s %6s %7s %9s %7s %9s %7s %5s %10s %7s\n", "set", "size", "fingers", "enr.fail",
+                 "capt", "genuine", "impostor", "FNMR%", "FMR%", "EER%", "@thr", "FNMR%@FMR0", "@thr");
+}
+
+void printRow(FILE *out, const std::string &set, const std::string &size, const Summary &s) {
+    std::fprintf(out, "%-22s %-7s %7d %7d %6.1f %7d %9d %7.2f %9.4f %7.2f %5d %10.2f %7d\n", set.c_str(), size.c_str(),
+                 s.fingers, s.enrolFailures, s.meanCapturesToEnrol, s.genuine, s.impostor, 100 * s.fnmr, 100 * s.fmr,
+                 100 * s.eer, s.eerThreshold, 100 * s.fnmrAtZeroFmr, s.zeroFmrThreshold);
+    std::fprintf(out, "    genuine scores  min/5/25/50/75/95/max: %d %d %d %d %d %d %d\n", s.genuinePercentiles[0],
+                 s.genuinePercentiles[1], s.genuinePercentiles[2], s.genuinePercentiles[3], s.genuinePercentiles[4],
+                 s.genuinePercentiles[5], s.genuinePercentiles[6]);
+    std::fprintf(out, "    impostor scores min/5/25/50/75/95/max: %d %d %d %d %d %d %d\n", s.impostorPercentiles[0],
+                 s.impostorPercentiles[1], s.impostorPercentiles[2], s.impostorPercentiles[3], s.impostorPercentiles[4],
+                 s.impostorPercentiles[5], s.impostorPercentiles[6]);
+}
+
+void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &ev, const char *size) {
+    for (const Attempt &a : ev.attempts) {
+        const Finger &f = fingers[a.fingerIndex];
+        std::fprintf(out, "%s,%s,%s,%s,%s,%s,%d\n", f.set.c_str(), size, a.genuine ? "genuine" : "impostor",
+                     f.name.c_str(), f.probe[a.probeIndex].name.c_str(), fingers[a.templateFinger].name.c_str(),
+                     a.score);
+    }
+}
+
+}  // namespace fpeval
