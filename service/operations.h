@@ -7,7 +7,7 @@
 #include <cstdint>
 
 // Size of the caller's buffer for a list of names (each ended by a NUL byte).
-inline constexpr int kNameListSize = 256;
+inline constexpr int kNameListSize = 1024;
 
 // Store root: every finger file lives at root + user id + "/" + finger + ".Data".
 inline constexpr int kStoreRootSize = 256;

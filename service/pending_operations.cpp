@@ -25,14 +25,3 @@ int vkStopEnroll() { return 0; }
 int vkVerifyFp(const char *) { return -2; }
 
 int vkStopVerify() { return 0; }
-
-int vkDelFp(const char *, const char *) { return -100; }
-
-int vkDelAllFp(const char *) { return -100; }
-
-int vkLstFp(const char *, char *, int32_t *count) {
-    *count = 0;
-    return 0;
-}
-
-int vkRenameFp(const char *, const char *, const char *) { return -100; }

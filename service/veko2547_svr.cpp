@@ -13,6 +13,7 @@
 
 #include "bus_loop.h"
 #include "dbus_handles.h"
+#include "finger_store.h"
 #include "log.h"
 #include "operations.h"
 #include "status_signals.h"
@@ -83,13 +84,10 @@ bool decodeArgs(DBusMessage *call, Args... args) {
     return false;
 }
 
-// A user id or finger name becomes one path component under the store root:
-// it must fit its 64-byte field, must not leave the directory, and must not be
-// hidden (the store never lists names that begin with ".").
-bool isStoreName(const char *name) {
-    size_t len = strnlen(name, kNameFieldSize);
-    return len > 0 && len < kNameFieldSize && strchr(name, '/') == nullptr && name[0] != '.';
-}
+// A user id or finger name becomes one path component under the store root;
+// names that could leave the directory, hide a file or hold control
+// characters are refused before anything touches the disk.
+bool isStoreName(const char *name) { return vkIsStoreName(name); }
 
 // ---- handlers ----
 
@@ -130,8 +128,9 @@ void handle_Verify(DBusMessage *call) {
     if (!decodeArgs(call, DBUS_TYPE_STRING, &finger)) return;
     _vklog("--rcved: finger=%s", finger);
     if (!m_claimed) return replyFailed(call, "not claimed.");
-    // The finger only filters stored names; empty means every finger.
-    if (strnlen(finger, kNameFieldSize) >= kNameFieldSize) return replyFailed(call, "Verify fail.");
+    // The finger only filters stored names; empty and "any" mean every finger.
+    if (finger[0] != '\0' && strcmp(finger, "any") != 0 && !isStoreName(finger))
+        return replyFailed(call, "Verify fail.");
     if (vkOpenDev() != 0) return replyFailed(call, "No Device.");
     if (vkVerifyFp(finger) != 0) return replyFailed(call, "Verify fail.");
     replyEmpty(call);

@@ -1,0 +1,255 @@
+#include "finger_store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "log.h"
+#include "operations.h"
+
+namespace {
+
+constexpr size_t kPathSize = 256;
+constexpr char kFingerSuffix[] = ".Data";
+constexpr size_t kSuffixLength = sizeof kFingerSuffix - 1;
+
+struct DirCloser {
+    DIR *dir;
+    ~DirCloser() {
+        if (dir) closedir(dir);
+    }
+};
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+bool isFingerFileName(const char *name) {
+    const size_t len = strlen(name);
+    return len > kSuffixLength && strcmp(name + len - kSuffixLength, kFingerSuffix) == 0;
+}
+
+// root + id + "/"; false when it does not fit.
+bool userDirectory(const char *id, char *out) {
+    const int n = snprintf(out, kPathSize, "%s%s/", m_filePath, id);
+    return n > 0 && static_cast<size_t>(n) < kPathSize;
+}
+
+bool joinPath(char *out, const char *dir, const char *name, const char *suffix = "") {
+    const int n = snprintf(out, kPathSize, "%s%s%s", dir, name, suffix);
+    return n > 0 && static_cast<size_t>(n) < kPathSize;
+}
+
+bool writeAll(int fd, const uint8_t *data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Directory part of a path (up to and including the last "/").
+void directoryOf(const char *path, char *out) {
+    snprintf(out, kPathSize, "%s", path);
+    char *slash = strrchr(out, '/');
+    if (slash) slash[1] = '\0';
+}
+
+// Creates every missing directory of `dir` (ending in "/") from the top down.
+void createDirectories(const char *dir) {
+    char prefix[kPathSize];
+    snprintf(prefix, sizeof prefix, "%s", dir);
+    const size_t len = strlen(prefix);
+    for (size_t i = 1; i < len; ++i) {
+        if (prefix[i] != '/') continue;
+        prefix[i] = '\0';
+        if (access(prefix, F_OK) == 0) {
+            _vklog("dir_name = %s i=%d W_OK %s\n", prefix, static_cast<int>(i),
+                   access(prefix, W_OK) == 0 ? "YES" : "NO");
+        } else if (mkdir(prefix, 0700) != 0 && errno != EEXIST) {
+            _vklog("Create Biometric Datebase Directory (%s) Error\n", dir);
+            return;
+        }
+        prefix[i] = '/';
+    }
+}
+
+// Lists the user's finger files; -100 without a user directory, -1 when
+// there are none.
+int listFingerFiles(const char *id, char *dir, char *list, size_t listSize) {
+    if (!userDirectory(id, dir)) return -100;
+    const int count = getSubFile(dir, list, listSize, 1);
+    if (count < 0) return count;
+    return count == 0 ? -1 : count;
+}
+
+// The listed name that is exactly finger + ".Data", or nullptr.
+const char *findFinger(const char *list, int count, const char *finger) {
+    char target[kPathSize];
+    if (!joinPath(target, "", finger, kFingerSuffix)) return nullptr;
+    _vklog("delname %s\n", target);
+    const char *name = list;
+    for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+        _vklog("SubFile %d %s\n", static_cast<int>(strlen(name)), name);
+        if (strcmp(name, target) == 0) return name;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool vkIsStoreName(const char *name) {
+    if (name == nullptr) return false;
+    const size_t len = strnlen(name, kMaxStoreNameLength + 1);
+    if (len == 0 || len > kMaxStoreNameLength || name[0] == '.') return false;  // covers "." and ".."
+    for (size_t i = 0; i < len; ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c == '/' || c < 0x20 || c == 0x7f) return false;
+    }
+    return true;
+}
+
+int getSubFile(const char *path, char *list, size_t listSize, int mode) {
+    if (access(path, F_OK) != 0) return -100;
+    DirCloser dir{opendir(path)};
+    if (dir.dir == nullptr) {
+        _vklog("error opendir %s!!!\n", path);
+        return -100;
+    }
+    int count = 0;
+    size_t used = 0;
+    while (const dirent *entry = readdir(dir.dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.') continue;
+        char full[kPathSize];
+        struct stat st;
+        if (!joinPath(full, path, name) || lstat(full, &st) != 0) {
+            _vklogstr("stat error\n");
+            continue;
+        }
+        const bool accepted = mode == 1 ? (S_ISREG(st.st_mode) && isFingerFileName(name)) : S_ISDIR(st.st_mode);
+        if (!accepted) continue;
+        if (list != nullptr) {
+            const size_t need = strlen(name) + 1;
+            if (used + need > listSize) break;  // never past the caller's buffer
+            memcpy(list + used, name, need);
+            used += need;
+        }
+        _vklog("find file:%s\n", name);
+        ++count;
+    }
+    return count;
+}
+
+int vkReplaceFile(const char *path, const uint8_t *data, size_t size) {
+    char dir[kPathSize];
+    directoryOf(path, dir);
+    char temp[kPathSize];
+    // A hidden name: listings never show a half-written file.
+    if (!joinPath(temp, dir, ".finger.XXXXXX")) return -1;
+    FdCloser file{mkstemp(temp)};
+    if (file.fd < 0) return -1;
+    const bool written = fchmod(file.fd, 0600) == 0 && writeAll(file.fd, data, size) && fsync(file.fd) == 0;
+    const int fd = file.fd;
+    file.fd = -1;
+    if (close(fd) != 0 || !written || rename(temp, path) != 0) {
+        unlink(temp);
+        return -1;
+    }
+    // Make the rename itself durable.
+    FdCloser parent{open(dir, O_RDONLY | O_DIRECTORY)};
+    if (parent.fd >= 0) fsync(parent.fd);
+    return 0;
+}
+
+int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data) {
+    char dir[kPathSize];
+    char path[kPathSize];
+    if (!userDirectory(id, dir) || !joinPath(path, dir, finger, kFingerSuffix)) return -1;
+    const int exists = access(dir, F_OK) == 0 ? 0 : -1;
+    _vklog("accesss ret = %d\n", exists);
+    if (exists != 0) createDirectories(dir);
+    return vkReplaceFile(path, data, kFingerFileSize);
+}
+
+int vkDelFp(const char *id, const char *finger) {
+    char dir[kPathSize];
+    char list[kFileListSize] = {};
+    const int count = listFingerFiles(id, dir, list, sizeof list);
+    if (count < 0) return count;
+    _vklog("getSubFile %d\n", count);
+    const char *name = findFinger(list, count, finger);
+    char path[kPathSize];
+    if (name == nullptr || !joinPath(path, dir, name)) return -1;
+    _vklog("del %s\n", path);
+    remove(path);
+    return 0;
+}
+
+int vkDelAllFp(const char *id) {
+    char dir[kPathSize];
+    char list[kFileListSize] = {};
+    int count = listFingerFiles(id, dir, list, sizeof list);
+    if (count < 0) return count;
+    _vklog("getSubFile %d\n", count);
+    // A listing holds as many names as fit; list again until none is left.
+    for (int round = 0; count > 0 && round < 100; ++round) {
+        const char *name = list;
+        for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+            char path[kPathSize];
+            if (!joinPath(path, dir, name)) continue;
+            _vklog("del %s\n", path);
+            remove(path);
+        }
+        memset(list, 0, sizeof list);
+        count = getSubFile(dir, list, sizeof list, 1);
+    }
+    return 0;
+}
+
+int vkLstFp(const char *id, char *list, int32_t *count) {
+    *count = 0;
+    char dir[kPathSize];
+    char files[kFileListSize] = {};
+    const int n = listFingerFiles(id, dir, files, sizeof files);
+    if (n <= 0) return 0;
+    size_t used = 0;
+    const char *name = files;
+    for (int i = 0; i < n; ++i, name += strlen(name) + 1) {
+        const size_t len = strlen(name) - kSuffixLength;
+        if (used + len + 1 > kNameListSize) break;
+        memcpy(list + used, name, len);
+        list[used + len] = '\0';
+        used += len + 1;
+        ++*count;
+    }
+    return 0;
+}
+
+int vkRenameFp(const char *id, const char *finger, const char *newname) {
+    char dir[kPathSize];
+    char list[kFileListSize] = {};
+    const int count = listFingerFiles(id, dir, list, sizeof list);
+    if (count < 0) return count;
+    _vklog("getSubFile %d\n", count);
+    const char *name = findFinger(list, count, finger);
+    char from[kPathSize];
+    char to[kPathSize];
+    if (name == nullptr || !joinPath(from, dir, name) || !joinPath(to, dir, newname, kFingerSuffix)) return -1;
+    // Renaming onto another finger would silently delete it: refused.
+    if (access(to, F_OK) == 0) return -1;
+    _vklog("rename file=%s\n", to);
+    return rename(from, to) == 0 ? 0 : -1;
+}

@@ -1,0 +1,39 @@
+// The finger files: one file per user and finger at
+//   store root + user id + "/" + finger name + ".Data",
+// each exactly kFingerFileSize bytes holding a template. The store keeps no
+// state in memory; every operation lists the directory afresh.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Size of every finger file (the whole template buffer).
+inline constexpr size_t kFingerFileSize = 28000;
+// Longest user id or finger name the store accepts, in bytes.
+inline constexpr size_t kMaxStoreNameLength = 58;
+// Room for ten finger file names of the longest length with their NUL bytes.
+inline constexpr size_t kFileListSize = 1024;
+
+// Whether a caller's user id or finger name may become a path component: 1 to
+// 58 bytes, not "." or "..", not starting with ".", without "/" and without
+// control characters.
+bool vkIsStoreName(const char *name);
+
+// Lists a directory (path ends in "/"): mode 1 = finger files (regular files
+// named "*.Data", longer than 5 characters), mode 0 = user directories. Names
+// starting with "." and symbolic links are skipped. Accepted names are appended
+// to `list` (when given) with their NUL bytes while they fit in `listSize`;
+// the listing stops when the next name would not fit. Returns the number of
+// names listed, or -100 when the directory cannot be opened.
+int getSubFile(const char *path, char *list, size_t listSize, int mode);
+
+// Writes a finger file for a new enrolment, creating the user directory (and
+// any missing directory above it) with mode 0700. The file is written to a
+// temporary file in the same directory, flushed and renamed over its name with
+// mode 0600, so a crash or a full disk never leaves a partial finger file.
+// Returns 0, or -1 when the file could not be written.
+int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data);
+
+// Replaces an existing finger file (at `path`) the same crash-safe way; the
+// previous file stays when anything fails. Returns 0, or -1.
+int vkReplaceFile(const char *path, const uint8_t *data, size_t size);
