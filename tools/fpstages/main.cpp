@@ -2,14 +2,20 @@
 // capture and writes the intermediate images.
 //
 //   fpstages [--type N] [--ver V] [--at X,Y] [--png] capture.pgm outdir
+//   fpstages --generated SEED[:INDEX] [--sensor 2547|2548|2549] [--ver V] [--png] [--check P] outdir
+//
+// With --check the exit status is 3 unless at least P % of the compared
+// pixels lie within 20 degrees of the generator's orientation and the
+// skeleton is one pixel wide (no 2 x 2 black block).
 //
 // A capture larger than the sensor of type N is cropped (at X,Y, or around
-// its centre). The stages run in template-creation order on the image
-// expanded by 32 pixels on each side; the white-spot map of the dry/wet
-// measure is taken as empty.
+// its centre). A generated capture comes from the synthetic generator, and
+// the orientation map is compared with the generator's own orientation. The stages run in template-creation order on
+// the image expanded by 32 pixels on each side; the white-spot map of the dry/wet measure is taken as empty.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +24,7 @@
 #include "binarisation.h"
 #include "contrast_normalisation.h"
 #include "edge_ops.h"
+#include "generated_truth.h"
 #include "orientation_field.h"
 #include "pgm.h"
 #include "png.h"
@@ -27,9 +34,9 @@
 #include "smoothing.h"
 #include "stage_images.h"
 
+using fpstages::countSkeleton;
 using fpstages::drawOrientation;
 using fpstages::drawSkeletonOverlay;
-using fpstages::countSkeleton;
 using fpstages::SkeletonCounts;
 #include "thinning.h"
 
@@ -48,6 +55,11 @@ struct Options {
     int version = 1;
     int cropX = -1, cropY = -1;
     bool png = false;
+    bool generated = false;
+    uint64_t seed = 0;
+    int impression = 0;
+    std::string sensor = "2547";
+    double checkShare = -1.0;
     std::string input, outDir;
 };
 
@@ -63,6 +75,16 @@ bool parseArgs(int argc, char **argv, Options *o) {
             o->version = std::atoi(argv[++i]);
         } else if (a == "--at" && i + 1 < argc) {
             if (std::sscanf(argv[++i], "%d,%d", &o->cropX, &o->cropY) != 2) return false;
+        } else if (a == "--generated" && i + 1 < argc) {
+            unsigned long long seed = 0;
+            o->generated = true;
+            const int fields = std::sscanf(argv[++i], "%llu:%d", &seed, &o->impression);
+            if (fields < 1 || o->impression < 0) return false;
+            o->seed = seed;
+        } else if (a == "--check" && i + 1 < argc) {
+            o->checkShare = std::atof(argv[++i]);
+        } else if (a == "--sensor" && i + 1 < argc) {
+            o->sensor = argv[++i];
         } else if (a == "--png") {
             o->png = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -71,7 +93,13 @@ bool parseArgs(int argc, char **argv, Options *o) {
             positional.push_back(a);
         }
     }
-    if (positional.size() != 2 || o->sensorType < 1 || o->sensorType > 6) return false;
+    if (o->sensorType < 1 || o->sensorType > 6) return false;
+    if (o->generated) {
+        if (positional.size() != 1) return false;
+        o->outDir = positional[0];
+        return true;
+    }
+    if (positional.size() != 2) return false;
     o->input = positional[0];
     o->outDir = positional[1];
     return true;
@@ -125,15 +153,30 @@ int main(int argc, char **argv) {
         usage();
         return 2;
     }
-    Quorvane_Init(o.sensorType);
-    QV_CURRENT_VER = o.version;
-
     imageio::GrayImage capture;
-    std::string error;
-    if (!imageio::readPgm(o.input, capture, &error)) {
-        std::fprintf(stderr, "fpstages: %s: %s\n", o.input.c_str(), error.c_str());
+    fpstages::TruthCapture truth;
+    if (o.generated) {
+        if (!fpstages::generatedCapture(o.seed, o.impression, o.sensor, &truth)) {
+            std::fprintf(stderr, "fpstages: unknown sensor model %s\n", o.sensor.c_str());
+            return 2;
+        }
+        capture = truth.gray;
+        o.sensorType = truth.sensorType;
+    } else {
+        std::string error;
+        if (!imageio::readPgm(o.input, capture, &error)) {
+            std::fprintf(stderr, "fpstages: %s: %s\n", o.input.c_str(), error.c_str());
+            return 1;
+        }
+    }
+    std::error_code fsError;
+    std::filesystem::create_directories(o.outDir, fsError);
+    if (fsError) {
+        std::fprintf(stderr, "fpstages: cannot create %s: %s\n", o.outDir.c_str(), fsError.message().c_str());
         return 1;
     }
+    Quorvane_Init(o.sensorType);
+    QV_CURRENT_VER = o.version;
     std::vector<uint8_t> source;
     if (!cropToSensor(capture, o, &source)) return 1;
 
@@ -178,6 +221,14 @@ int main(int argc, char **argv) {
     for (uint8_t v : mask) finger += v == 0;
     write("04_orientation", drawOrientation(work.data(), orient.data(), w, h, kLineSpacing));
     write("05_mask", mask.data(), w, h);
+    fpstages::Agreement agreement;
+    if (o.generated) {
+        agreement = fpstages::compareOrientation(orient.data(), w, kExpandBorder, truth);
+        std::printf(
+            "orientation vs generator: %d pixels, %.1f%% within 10 deg, %.1f%% within 20 deg, mean error "
+            "%.1f deg\n",
+            agreement.compared, agreement.within10, agreement.within20, agreement.meanError);
+    }
 
     segment_clearEdge(mask.data(), orient.data(), work.data(), w, h);
     orientFilter(work.data(), orient.data(), scratch.data(), w, h);
@@ -209,5 +260,9 @@ int main(int argc, char **argv) {
     const SkeletonCounts c = countSkeleton(work.data(), w, h);
     std::printf("finger pixels %d, skeleton pixels %d, endings %d, forks %d, 2x2 blocks %d\n", finger, c.black,
                 c.endings, c.forks, c.blocks);
+    if (o.checkShare >= 0.0 && (agreement.within20 < o.checkShare || c.blocks > 0)) {
+        std::fprintf(stderr, "fpstages: check failed\n");
+        return 3;
+    }
     return 0;
 }
