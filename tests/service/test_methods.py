@@ -98,7 +98,6 @@ def test_list_fingers_of_a_user_without_fingers_is_an_empty_dictionary_array(cli
     assert reply.signature == "ss" and isinstance(reply, dbus.Dictionary)
 
 
-@pytest.mark.xfail(strict=True, reason="the finger store is not built yet")
 def test_list_fingers_returns_the_names_as_a_string_array(client, service):
     user = service.store_root / "1000"
     user.mkdir()
@@ -129,12 +128,15 @@ def test_names_that_would_leave_the_store_are_refused(client, service, bad):
     assert victim.read_bytes() == b"keep"
 
 
-def test_names_of_63_bytes_are_accepted(client):
+def test_names_up_to_58_bytes_are_accepted(client):
     client.fprint.Claim("1000", True)
     # Passes the name check and reaches the sensor, which is absent.
-    assert call_error(client.fprint.Enroll, "u" * 63, "f" * 63) == (FAILED, "OpenDevice fail.")
-    assert call_error(client.fprint.Verify, "f" * 64) == (FAILED, "Verify fail.")
+    assert call_error(client.fprint.Enroll, "u" * 58, "f" * 58) == (FAILED, "OpenDevice fail.")
+    assert call_error(client.fprint.Enroll, "u" * 59, "f") == (FAILED, "Enroll fail.")
+    assert call_error(client.fprint.Verify, "f" * 59) == (FAILED, "Verify fail.")
+    assert call_error(client.fprint.Verify, "bad/name") == (FAILED, "Verify fail.")
     assert call_error(client.fprint.Verify, "any") == (FAILED, "No Device.")
+    assert call_error(client.fprint.Verify, "") == (FAILED, "No Device.")
 
 
 def test_second_instance_exits_with_status_1(harness, service, client, tmp_path):
