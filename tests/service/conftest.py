@@ -249,3 +249,43 @@ def service(harness):
 @pytest.fixture
 def client(harness, service):
     return harness.client()
+
+
+# ---- simulated sensors ----
+
+def _pattern_image(length, seed):
+    """Deterministic bytes standing in for a capture when fpgen is not built."""
+    return bytes((i * 7 + seed * 13 + (i >> 5)) & 0xFF for i in range(length))
+
+
+@pytest.fixture(scope="session")
+def raw_images(tmp_path_factory):
+    """One synthetic raw capture per product id, made by fpgen when it is
+    built (VEKO_BUILD_DIR), otherwise a fixed byte pattern of the right size."""
+    from simsensor import RAW_LENGTH
+    images = {}
+    fpgen = Path(os.environ.get("VEKO_BUILD_DIR", "")) / "tools" / "fpgen" / "fpgen"
+    if os.environ.get("VEKO_BUILD_DIR") and os.access(fpgen, os.X_OK):
+        out = tmp_path_factory.mktemp("raw")
+        subprocess.run([str(fpgen), "--seeds", "7", "--impressions", "1", "--formats", "raw", str(out)],
+                       check=True, stdout=subprocess.DEVNULL, timeout=60)
+        for product in RAW_LENGTH:
+            found = sorted(out.glob(f"*_{product:04x}_*.raw"))
+            if found:
+                images[product] = found[0].read_bytes()
+    for product, length in RAW_LENGTH.items():
+        images.setdefault(product, _pattern_image(length, product & 0xFF))
+        assert len(images[product]) == length
+    return images
+
+
+@pytest.fixture
+def simbus():
+    """A simulated USB bus; add sensors with simbus.add(product, high_speed)
+    before starting the service with simbus.env()."""
+    from simsensor import SimBus
+    bus = SimBus()
+    try:
+        yield bus
+    finally:
+        bus.close()

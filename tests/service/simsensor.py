@@ -159,6 +159,8 @@ class SimSensor(UMockdev.IoctlBase):
         self.unplugged = False
         self.stalled = False
         self.images_sent = 0
+        self.read_times = []       # monotonic time of every IN submission
+        self.most_pending = 0      # most IN URBs ever waiting at once
 
     # ---- test side ----
 
@@ -353,6 +355,7 @@ class SimSensor(UMockdev.IoctlBase):
         urb = Urb(address, endpoint, length)
         if endpoint & 0x80:
             self.events.append(("in", endpoint, length))
+            self.read_times.append(time.monotonic())
         else:
             self.events.append(("out", endpoint, bytes(buffer.retrieve())[:length]))
         self.changed.notify_all()
@@ -361,6 +364,7 @@ class SimSensor(UMockdev.IoctlBase):
             return 0, 0
         if endpoint & 0x80:
             self.pending.append(urb)
+            self.most_pending = max(self.most_pending, len(self.pending))
             self._serve()
         else:
             sent = bytes(buffer.retrieve())[:length]
