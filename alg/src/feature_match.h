@@ -1,0 +1,86 @@
+// Matching of two templates: descriptor candidates, anchor trials under seven
+// rotations each, and the final corrections of the best trial's score by the
+// overlap of the two finger areas and the spread of the matched points.
+//
+// The engine, FeatureMatch, serves both matching (no merge output) and merging
+// (Part of template_merge). Its best alignment stays in resultMax and
+// pxlyMatchPtMax for the following merge or renewal.
+#ifndef QV_FEATURE_MATCH_H
+#define QV_FEATURE_MATCH_H
+
+#include <cstdint>
+
+#include "featureset.h"
+#include "pair_list.h"
+
+// Results of FeatureMatch besides scores.
+inline constexpr int32_t kMatchScratchTooSmall = -1;
+inline constexpr int32_t kMatchDecodeFailed = -10000;
+// Lowest score matching returns.
+inline constexpr int32_t kMinMatchScore = -9999;
+// Scores below this skip the final corrections.
+inline constexpr int32_t kCorrectionScore = 30;
+// An alignment with more than earlyStopPairs pairs and a score above this ends the search.
+inline constexpr int32_t kEarlyStopScore = 50;
+
+// The regions of the match scratch, in order: four feature sets, three masks,
+// three pair lists.
+struct MatchWorkspace {
+    FeatureSet *ref;
+    FeatureSet *probe;
+    FeatureSet *alignedProbe;
+    FeatureSet *alignedRef;  // also the merge result's set
+    FeatureMask *refMask;
+    FeatureMask *probeMask;
+    FeatureMask *mergeMask;
+    PairList *best;
+    PairList *candidates;
+    PairList *trial;
+};
+inline constexpr int32_t kMatchScratchSize = 4 * static_cast<int32_t>(sizeof(FeatureSet)) +
+                                             3 * static_cast<int32_t>(sizeof(FeatureMask)) +
+                                             3 * static_cast<int32_t>(sizeof(PairList));
+static_assert(kMatchScratchSize == 434664);
+// scratch must be 4-byte aligned and hold kMatchScratchSize bytes.
+MatchWorkspace MatchWorkspaceAt(uint8_t *scratch);
+
+// Pair limits of an alignment for a QV_CURRENT_VER value.
+struct AlignmentLimits {
+    int32_t minPairs;        // a match needs more pairs than this
+    int32_t earlyStopPairs;  // more pairs than this (and a good score) end the search
+};
+AlignmentLimits AlignmentLimitsFor(int32_t version);
+
+// Score of one trial from its summed pair score, its ridge and valley knee
+// pairs, the knee candidates inside both masks (N) and the unpaired minutiae
+// inside the other finger area (U). False when the pair score is below one
+// pair's worth: such a trial never counts.
+bool TrialScore(int32_t pairScore, int32_t ridgeKneePairs, int32_t valleyKneePairs, int32_t kneeCandidates,
+                int32_t unpaired, int32_t &score);
+
+// Score change for an overlap of `overlapping` of `visited` sampled finger cells.
+int32_t OverlapCorrection(int32_t version, int32_t visited, int32_t overlapping);
+
+// Whether the spread check runs for `visited` sampled finger cells.
+bool SpreadCheckApplies(int32_t version, int32_t visited);
+
+// Score after the spread corrections of the matched list (reference points
+// taken from ref).
+int32_t SpreadCorrection(int32_t version, int32_t score, const PairList &matched, const FeatureSet &ref);
+
+// Matches reference template against probe template in scratch. With merged
+// non-null, merges them into merged (see template_merge.h) and returns the
+// merge result; otherwise returns the match score. -1 for a scratch below
+// kMatchScratchSize, -10000 for a template that does not decode.
+int32_t FeatureMatch(const uint8_t *reference, const uint8_t *probe, uint8_t *merged, uint16_t *overlap,
+                     uint16_t *width, uint16_t *height, uint8_t *scratch, int32_t scratchSize);
+
+// FeatureMatch without merge output.
+int32_t Match2Features(const uint8_t *reference, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize);
+
+// True while the slots, resultMax and pxlyMatchPtMax hold the state of a
+// completed match that nothing has consumed since.
+bool MatchStateForRenewal();
+void ConsumeMatchState();
+
+#endif
