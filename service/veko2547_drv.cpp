@@ -174,7 +174,6 @@ int vkCaptureReadRest() {
     if (length <= 0 || m_imgSize > kImageBufferSize) return kCaptureShort;
     int32_t arrived = 0;
     int rc = ssUsbRxdAsyn(g_imgbuf + m_S_LEN, &length, kRestFactor, &arrived);
-    _vklog("capture 2nd %d", rc);
     if (rc == 0 && arrived != length) return kCaptureShort;
     return rc;
 }

@@ -158,6 +158,7 @@ class SimSensor(UMockdev.IoctlBase):
         self.reapable = []         # completed URBs not yet reaped
         self.unplugged = False
         self.stalled = False
+        self.short_writes = False  # OUT transfers complete with one byte missing
         self.images_sent = 0
         self.read_times = []       # monotonic time of every IN submission
         self.most_pending = 0      # most IN URBs ever waiting at once
@@ -193,6 +194,10 @@ class SimSensor(UMockdev.IoctlBase):
     def stall(self, stalled=True):
         with self.lock:
             self.stalled = stalled
+
+    def write_short(self, short=True):
+        with self.lock:
+            self.short_writes = short
 
     def commands(self):
         """Command codes received on the OUT endpoint, in order."""
@@ -369,7 +374,7 @@ class SimSensor(UMockdev.IoctlBase):
         else:
             sent = bytes(buffer.retrieve())[:length]
             self._on_command(sent)
-            self._complete(urb, 0, b"", actual=length)
+            self._complete(urb, 0, b"", actual=length - 1 if self.short_writes else length)
             self._serve()
         return 0, 0
 

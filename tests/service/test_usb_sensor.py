@@ -1,5 +1,6 @@
 """The service driving simulated sensors through its real libusb: detection,
 open, identity exchange, captures, and sensors that misbehave."""
+import os
 import re
 import time
 
@@ -150,11 +151,20 @@ def test_a_read_without_finger_times_out_after_about_a_second(rig):
     assert sensor.most_pending == 1
 
 
-def test_stop_interrupts_a_waiting_capture(rig):
+def thread_count(pid):
+    return len(os.listdir(f"/proc/{pid}/task"))
+
+
+def test_stop_interrupts_a_waiting_capture_and_leaves_no_thread(rig):
     sensor = rig.simbus.add(PRODUCT_12BIT)
-    client = rig.claimed()
+    client = rig.start()
+    client.get("State")  # starts libusb and its own threads
+    client.fprint.Claim("1000", True)
+    baseline = thread_count(rig.service.proc.pid)
     client.fprint.Enroll("1000", "thumb")
     wait_pending_read(sensor, 64)
+    # The worker and one event thread for the pending read.
+    assert thread_count(rig.service.proc.pid) == baseline + 2
     started = time.monotonic()
     client.fprint.StopEnroll()
     assert time.monotonic() - started < 1.5
@@ -162,6 +172,10 @@ def test_stop_interrupts_a_waiting_capture(rig):
     # The identity request is the interrupt; nothing is read afterwards.
     assert sensor.commands()[-1] == CMD_IDENTITY
     assert sensor.wait_for(lambda s: not s.pending, timeout=2)
+    deadline = time.monotonic() + 2
+    while thread_count(rig.service.proc.pid) != baseline and time.monotonic() < deadline:
+        time.sleep(0.02)
+    assert thread_count(rig.service.proc.pid) == baseline
 
 
 def test_unplug_during_a_capture_ends_it_and_the_service_keeps_answering(rig):
@@ -239,14 +253,17 @@ def test_bad_images_are_never_stored_short_and_do_not_stop_the_service(rig, raw_
     assert rig.service.proc.poll() is None
 
 
-def test_a_stalled_sensor_ends_the_capture(rig):
+@pytest.mark.parametrize("fault", ["stall", "short write"])
+def test_a_sensor_that_fails_writes_ends_the_capture(rig, fault):
     sensor = rig.simbus.add(PRODUCT_PLAIN)
     client = rig.claimed()
-    sensor.stall()
+    set_fault = sensor.stall if fault == "stall" else sensor.write_short
+    set_fault(True)
     client.fprint.Enroll("1000", "thumb")  # the identity exchange fails silently
     assert rig.wait_log(r"capture thread exit")
     assert "tx_cb failed" in rig.service.stdout()
-    sensor.stall(False)
+    assert "txd ok" not in rig.service.log()
+    set_fault(False)
     client.fprint.Enroll("1000", "thumb")
     assert sensor.wait_for(lambda s: s.commands().count(CMD_ENROLL) >= 2)
     client.fprint.StopEnroll()
