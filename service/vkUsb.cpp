@@ -47,12 +47,14 @@ constexpr int kDrainAttempts = 5;
 sem_t m_exit_sem;
 pthread_t m_poll_thread;
 libusb_transfer *m_rx_transfer = nullptr;
+// The write in flight, so that close can cancel it like a read.
+libusb_transfer *s_tx_transfer = nullptr;
 
 // Held for the whole of every asynchronous transfer and by open and close.
 std::mutex s_transferLock;
 // Guards m_dev_handle against open and close while vkUsbOnlyTx uses it.
 std::mutex s_handleLock;
-// Guards m_rx_transfer so that close can cancel a pending read.
+// Guards m_rx_transfer and s_tx_transfer so that close can cancel them.
 std::mutex s_inflightLock;
 // The default context is started once and kept for the life of the process.
 std::mutex s_initLock;
@@ -356,9 +358,10 @@ int ssUsbOpen() {
 
 int ssUsbClose(int release) {
     {
-        // A pending read would otherwise hold the transfer lock until its time-out.
+        // A pending transfer would otherwise hold the transfer lock until its time-out.
         std::lock_guard<std::mutex> inflight(s_inflightLock);
         if (m_rx_transfer != nullptr) libusb_cancel_transfer(m_rx_transfer);
+        if (s_tx_transfer != nullptr) libusb_cancel_transfer(s_tx_transfer);
     }
     std::lock_guard<std::mutex> transferLock(s_transferLock);
     std::lock_guard<std::mutex> handleLock(s_handleLock);
@@ -391,13 +394,23 @@ int ssUsbTxAsyn(const uint8_t *data, int32_t size) {
     }
     libusb_fill_bulk_transfer(transfer, m_dev_handle, m_EP_OUT, const_cast<uint8_t *>(data), size, tx_cb, nullptr,
                               static_cast<unsigned>(m_msWait));
-    if (libusb_submit_transfer(transfer) != 0) {
+    int err;
+    {
+        std::lock_guard<std::mutex> inflight(s_inflightLock);
+        err = libusb_submit_transfer(transfer);
+        if (err == 0) s_tx_transfer = transfer;
+    }
+    if (err != 0) {
         _vklogstr("usb tx fail");
         libusb_free_transfer(transfer);
         abortBeforeSubmit();
         return kUsbErrSubmit;
     }
     int32_t code = waitForCompletion(transfer);
+    {
+        std::lock_guard<std::mutex> inflight(s_inflightLock);
+        s_tx_transfer = nullptr;
+    }
     releaseTransfer(transfer);
     if (code == kUsbDone) {
         _vklogstr("txd ok");

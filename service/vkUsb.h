@@ -9,8 +9,8 @@
 // One asynchronous transfer is in flight at a time: ssUsbTxAsyn and
 // ssUsbRxdAsyn take a transfer lock for their whole run, and ssUsbOpen and
 // ssUsbClose take it too, so the device is never closed or replaced under a
-// pending transfer. ssUsbClose first cancels a pending read so that it does
-// not have to wait for the read's time-out. vkUsbOnlyTx does not take the
+// pending transfer. ssUsbClose first cancels a pending transfer so that it does
+// not have to wait for its time-out. vkUsbOnlyTx does not take the
 // transfer lock: it exists to reach the sensor while a read is pending.
 #pragma once
 

@@ -159,6 +159,8 @@ class SimSensor(UMockdev.IoctlBase):
         self.unplugged = False
         self.stalled = False
         self.short_writes = False  # OUT transfers complete with one byte missing
+        self.hold_writes = False   # OUT transfers stay pending (the sensor NAKs)
+        self.pending_out = []
         self.images_sent = 0
         self.read_times = []       # monotonic time of every IN submission
         self.most_pending = 0      # most IN URBs ever waiting at once
@@ -186,14 +188,20 @@ class SimSensor(UMockdev.IoctlBase):
         """Pending transfers fail, then every request fails with ENODEV."""
         with self.lock:
             self.unplugged = True
-            for urb in self.pending:
+            for urb in self.pending + self.pending_out:
                 self._complete(urb, -errno.ESHUTDOWN, b"")
             self.pending = []
+            self.pending_out = []
             self.changed.notify_all()
 
     def stall(self, stalled=True):
         with self.lock:
             self.stalled = stalled
+
+    def hold(self, held=True):
+        """While held, writes are never accepted; they end only by time-out or cancel."""
+        with self.lock:
+            self.hold_writes = held
 
     def write_short(self, short=True):
         with self.lock:
@@ -340,11 +348,12 @@ class SimSensor(UMockdev.IoctlBase):
                 return self._submit(arg)
             if request == DISCARDURB:
                 address = struct.unpack_from("<Q", bytes(arg.retrieve()).ljust(8, b"\0"))[0]
-                for urb in self.pending:
-                    if urb.address == address:
-                        self.pending.remove(urb)
-                        self._complete(urb, -errno.ECONNRESET, b"")
-                        return 0, 0
+                for queue in (self.pending, self.pending_out):
+                    for urb in queue:
+                        if urb.address == address:
+                            queue.remove(urb)
+                            self._complete(urb, -errno.ECONNRESET, b"")
+                            return 0, 0
                 return -1, errno.EINVAL
             if request in (CLEAR_HALT, RESET, SETINTERFACE):
                 return 0, 0
@@ -371,6 +380,8 @@ class SimSensor(UMockdev.IoctlBase):
             self.pending.append(urb)
             self.most_pending = max(self.most_pending, len(self.pending))
             self._serve()
+        elif self.hold_writes:
+            self.pending_out.append(urb)
         else:
             sent = bytes(buffer.retrieve())[:length]
             self._on_command(sent)

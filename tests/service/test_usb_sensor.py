@@ -210,6 +210,36 @@ def test_release_during_a_capture_closes_without_waiting_for_the_read(rig):
     assert "rx cb canceled" in rig.service.stdout()
 
 
+def test_release_cancels_a_write_the_sensor_does_not_take(rig, raw_images):
+    sensor = rig.simbus.add(PRODUCT_12BIT)
+    client = rig.claimed()
+    client.fprint.Enroll("1000", "thumb")
+    wait_pending_read(sensor, 64)
+    sensor.hold()
+    sensor.place_finger(raw_images[PRODUCT_12BIT])
+    # After the image the next start command hangs (the end commands give up after 100 ms).
+    assert sensor.wait_for(lambda s: s.pending_out and s.commands()[-1] == CMD_ENROLL, timeout=3)
+    started = time.monotonic()
+    client.fprint.Claim("1000", False)
+    assert time.monotonic() - started < 0.9
+    assert rig.wait_log(r"capture thread exit")
+    assert "tx_cb failed" in rig.service.stdout()
+
+
+def test_a_write_the_sensor_does_not_take_times_out_after_three_seconds(rig, raw_images):
+    sensor = rig.simbus.add(PRODUCT_PLAIN)
+    client = rig.claimed()
+    client.fprint.Verify("")
+    wait_pending_read(sensor, 64)
+    sensor.hold()
+    sensor.place_finger(raw_images[PRODUCT_PLAIN])
+    assert sensor.wait_for(lambda s: s.pending_out and s.commands()[-1] == CMD_VERIFY, timeout=3)
+    started = time.monotonic()
+    assert rig.wait_log(r"capture thread exit", timeout=5)
+    assert 2.7 <= time.monotonic() - started <= 3.6
+    assert client.get("State") == 2
+
+
 def test_a_second_enroll_replaces_the_running_capture(rig):
     sensor = rig.simbus.add(PRODUCT_12BIT)
     client = rig.claimed()
