@@ -18,6 +18,7 @@ Every command and every transfer is recorded so tests can assert the order of
 the protocol. Several sensors may sit on one bus.
 """
 import errno
+import os
 import struct
 import threading
 import time
@@ -161,6 +162,7 @@ class SimSensor(UMockdev.IoctlBase):
         self.short_writes = False  # OUT transfers complete with one byte missing
         self.hold_writes = False   # OUT transfers stay pending (the sensor NAKs)
         self.pending_out = []
+        self.wakeup = None         # see use_wakeup_fifo
         self.images_sent = 0
         self.read_times = []       # monotonic time of every IN submission
         self.most_pending = 0      # most IN URBs ever waiting at once
@@ -192,6 +194,7 @@ class SimSensor(UMockdev.IoctlBase):
                 self._complete(urb, -errno.ESHUTDOWN, b"")
             self.pending = []
             self.pending_out = []
+            self._drain()  # from now on every poll reports the device gone
             self.changed.notify_all()
 
     def stall(self, stalled=True):
@@ -239,6 +242,51 @@ class SimSensor(UMockdev.IoctlBase):
         with self.lock:
             return len(self.pending)
 
+    # ---- polling ----
+
+    def use_wakeup_fifo(self, path):
+        """Makes the device node a FIFO that signals reapable URBs.
+
+        A regular file always polls writable, so libusb's event thread would
+        ask for URBs in a busy loop. A full FIFO does not poll writable; it is
+        drained while a completed URB waits to be reaped and filled again when
+        none is left, which is how usbfs signals completions. Returns False
+        (the node stays a regular file) when the FIFO cannot be made."""
+        try:
+            os.unlink(path)
+            os.mkfifo(path, 0o666)
+            self.wakeup = os.open(path, os.O_RDWR | os.O_NONBLOCK)
+        except OSError:
+            if not os.path.exists(path):
+                open(path, "wb").close()
+            return False
+        self._fill()
+        return True
+
+    def _fill(self):
+        if self.wakeup is None:
+            return
+        block = bytes(4096)
+        try:
+            while True:
+                os.write(self.wakeup, block)
+        except BlockingIOError:
+            pass
+
+    def _drain(self):
+        if self.wakeup is None:
+            return
+        try:
+            while os.read(self.wakeup, 65536):
+                pass
+        except BlockingIOError:
+            pass
+
+    def close_wakeup(self):
+        if self.wakeup is not None:
+            os.close(self.wakeup)
+            self.wakeup = None
+
     # ---- model ----
 
     def _maybe_send_image(self):
@@ -265,6 +313,7 @@ class SimSensor(UMockdev.IoctlBase):
         # Written into the client's URB when it is reaped, on the handler's thread.
         urb.result = (status, payload, len(payload) if actual is None else actual)
         self.reapable.append(urb)
+        self._drain()
         self.changed.notify_all()
 
     @staticmethod
@@ -306,6 +355,8 @@ class SimSensor(UMockdev.IoctlBase):
                 if self.reapable:
                     urb = self.reapable.pop(0)
                     self._write_back(arg, urb)
+                    if not self.reapable and not self.unplugged:
+                        self._fill()
                     return 0, 0
                 return -1, (errno.ENODEV if self.unplugged else errno.EAGAIN)
             if self.unplugged:
@@ -409,6 +460,7 @@ class SimBus:
         self.testbed.add_from_string(text)
         # umockdev answers the ioctls of an attached handler on its own thread.
         sensor = SimSensor(product, high_speed)
+        sensor.use_wakeup_fifo(os.path.join(self.testbed.get_root_dir(), f"dev/bus/usb/001/{devnum:03d}"))
         self.testbed.attach_ioctl(f"/dev/bus/usb/001/{devnum:03d}", sensor)
         self.sensors.append(sensor)
         return sensor
@@ -417,5 +469,6 @@ class SimBus:
         return {"LD_PRELOAD": "libumockdev-preload.so.0", "UMOCKDEV_DIR": self.testbed.get_root_dir()}
 
     def close(self):
-        for index in range(len(self.sensors)):
+        for index, sensor in enumerate(self.sensors):
             self.testbed.detach_ioctl(f"/dev/bus/usb/001/{index + 2:03d}")
+            sensor.close_wakeup()
