@@ -2,6 +2,7 @@
 open, identity exchange, captures, and sensors that misbehave."""
 import os
 import re
+import subprocess
 import time
 
 import dbus
@@ -60,6 +61,47 @@ def wait_pending_read(sensor, length=None, timeout=5.0):
     def waiting(s):
         return s.pending and (length is None or s.pending[-1].length == length)
     assert sensor.wait_for(waiting, timeout), sensor.events
+
+
+def probe(simbus, *args):
+    """Runs the transport's device search on the simulated bus in a process of its own."""
+    path = os.environ.get("VEKO_USB_PROBE")
+    if not path:
+        pytest.skip("VEKO_USB_PROBE names the usb_probe tool")
+    env = dict(os.environ)
+    env.update(simbus.env())
+    result = subprocess.run([path, *args], env=env, capture_output=True, text=True, timeout=30, check=True)
+    return result.stdout.splitlines()
+
+
+def test_identities_name_each_sensor_by_its_port_with_one_prefix(simbus):
+    simbus.add(PRODUCT_12BIT)
+    simbus.add(PRODUCT_12BIT, high_speed=True)
+    simbus.add(PRODUCT_PLAIN)
+    # In the bus's list order, which need not be the port order.
+    lines = probe(simbus, "list", "2541", "2547")
+    assert lines[0] == "count=2"
+    assert sorted(lines[1:]) == ["VekoID.Usb.0x2541.0x2547.01", "VekoID.Usb.0x2541.0x2547.02"]
+    assert probe(simbus, "list", "2541", "2549") == ["count=1", "VekoID.Usb.0x2541.0x2547.03"]
+    assert probe(simbus, "list", "2541", "2548") == ["count=0"]
+    assert probe(simbus, "detect") == ["count=1 devType=3 imgSize=9856"]
+
+
+def test_a_full_identity_list_keeps_whole_names_only(simbus):
+    for _ in range(10):
+        simbus.add(PRODUCT_SPLIT)
+    simbus.add(PRODUCT_12BIT)
+    # Four identities fit the 128-byte list; the count still covers all ten.
+    lines = probe(simbus, "list", "2541", "2548")
+    assert lines[0] == "count=10" and len(lines) == 5
+    assert set(lines[1:]) <= {f"VekoID.Usb.0x2541.0x2547.{port:02X}" for port in range(1, 11)}
+    assert len(set(lines[1:])) == 4
+    assert probe(simbus, "list", "2541", "2547") == ["count=1", "VekoID.Usb.0x2541.0x2547.0B"]
+    assert probe(simbus, "detect") == ["count=1 devType=1 imgSize=13824"]
+
+
+def test_detection_without_sensor_keeps_the_default_model(simbus):
+    assert probe(simbus, "detect") == ["count=0 devType=1 imgSize=13824"]
 
 
 def test_detection_takes_0x2549_beside_0x2547(rig):
