@@ -108,8 +108,10 @@ int vkOpenDev() {
     if (ssUsbOpen() != 0) return -2;
     m_bDevDetected = 1;
     // The sensor answers the identity request with 8 bytes; the reply is not
-    // needed, and neither step can fail the open.
-    uint8_t reply[kIdentityReplyLength];
+    // needed, and neither step can fail the open. Static, like every buffer
+    // a transfer writes into, so even a transfer libusb never finishes has
+    // somewhere to write.
+    static uint8_t reply[kIdentityReplyLength];
     memset(reply, 0, sizeof reply);
     int32_t length = kIdentityReplyLength;
     if (ssUsbTxAsyn(m_get_id_cmd, kCommandLength) == 0) ssUsbRxdAsyn(reply, &length, kIdentityReadFactor);

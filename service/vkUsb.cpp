@@ -3,6 +3,7 @@
 #include "vkUsb.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <semaphore.h>
 #include <sys/time.h>
 
@@ -63,6 +64,8 @@ bool s_libusbStarted = false;
 // Set by the completion callbacks, so the submitting side knows whether the
 // transfer still belongs to libusb.
 std::atomic<bool> s_callbackRan{false};
+// Set by the event thread when event handling failed with the transfer pending.
+std::atomic<bool> s_eventsFailed{false};
 std::atomic<int32_t> s_actualLength{0};
 // user_data of a transfer that had to be left to libusb: its callback only
 // frees it.
@@ -157,8 +160,9 @@ bool finishedAbandoned(libusb_transfer *transfer) {
 void complete(libusb_transfer *transfer, int32_t code) {
     s_actualLength = transfer->actual_length;
     m_do_exit = code;
-    s_callbackRan = true;
     sem_post(&m_exit_sem);
+    // Last: the waiter destroys the semaphore only once it sees this.
+    s_callbackRan = true;
 }
 
 void LIBUSB_CALL tx_cb(libusb_transfer *transfer) {
@@ -205,8 +209,10 @@ void *poll_thread_main(void *) {
         if (r < 0) {
             printf("libusb_handle_events_timeout %d\n", r);
             int32_t expected = kUsbPending;
-            m_do_exit.compare_exchange_strong(expected, kUsbWriteFailed);
-            sem_post(&m_exit_sem);
+            if (m_do_exit.compare_exchange_strong(expected, kUsbWriteFailed)) {
+                s_eventsFailed = true;
+                sem_post(&m_exit_sem);
+            }
             break;
         }
     }
@@ -244,6 +250,7 @@ void drainUnfinished(libusb_transfer *transfer) {
 int startTransferMachinery() {
     m_do_exit = kUsbPending;
     s_callbackRan = false;
+    s_eventsFailed = false;
     s_actualLength = 0;
     if (sem_init(&m_exit_sem, 0, 0) != 0) {
         _vklogstr("failed to initialise semaphore error ");
@@ -268,7 +275,13 @@ int32_t waitForCompletion(libusb_transfer *transfer) {
         if (sem_wait(&m_exit_sem) != 0 && errno != EINTR) break;
     }
     pthread_join(m_poll_thread, nullptr);
-    if (!s_callbackRan) drainUnfinished(transfer);
+    if (s_eventsFailed) {
+        drainUnfinished(transfer);
+    } else {
+        // The callback may have run on another thread's event handling (the
+        // interrupting write) and be finishing there.
+        while (!s_callbackRan) sched_yield();
+    }
     sem_destroy(&m_exit_sem);
     return m_do_exit;
 }
