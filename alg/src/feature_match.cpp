@@ -29,6 +29,34 @@ constexpr int32_t kNarrowMeanSquared = 269;
 constexpr int32_t kNarrowBase = 450;
 
 bool g_matchState = false;
+// Fingerprint of the match state when the match ended. Template creation
+// reuses tempbuf, so renewal checks that the state is still what the match
+// left rather than trusting the flag alone.
+uint64_t g_matchStamp = 0;
+
+uint64_t hashBytes(uint64_t h, const void *data, size_t size) {
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+uint64_t hashSet(uint64_t h, const FeatureSet *set) {
+    uint64_t total = static_cast<uint64_t>(set->minutiaCount) + set->kneeCount + set->valleyKneeCount;
+    if (total > static_cast<uint64_t>(kMaxFeaturePoints)) total = kMaxFeaturePoints;
+    return hashBytes(h, set, offsetof(FeatureSet, points) + total * sizeof(Minutia));
+}
+
+uint64_t matchStamp() {
+    if (MFeatureTemp.set == nullptr || MFeatureWait.set == nullptr || pxlyMatchPtMax == nullptr) return 0;
+    uint64_t h = 14695981039346656037ull;
+    h = hashSet(h, MFeatureTemp.set);
+    h = hashSet(h, MFeatureWait.set);
+    h = hashBytes(h, MFeatureTemp.mask, offsetof(FeatureMask, cells));
+    h = hashBytes(h, MFeatureWait.mask, offsetof(FeatureMask, cells));
+    // The alignment, not its score: the score is checked on its own.
+    h = hashBytes(h, resultMax + kResultRotation, sizeof resultMax - sizeof resultMax[0]);
+    return hashBytes(h, pxlyMatchPtMax, sizeof(PairList));
+}
 
 int32_t coord(uint32_t v) { return static_cast<int32_t>(v); }
 
@@ -314,6 +342,7 @@ int32_t FeatureMatch(const uint8_t *reference, const uint8_t *probe, uint8_t *me
     if (merging) return MergeAligned(ws, merged, overlap, width, height);
     const int32_t score = finalScore(ws, limits);
     g_matchState = true;
+    g_matchStamp = matchStamp();
     return score;
 }
 
@@ -321,7 +350,7 @@ int32_t Match2Features(const uint8_t *reference, const uint8_t *probe, uint8_t *
     return FeatureMatch(reference, probe, nullptr, nullptr, nullptr, nullptr, scratch, scratchSize);
 }
 
-bool MatchStateForRenewal() { return g_matchState; }
+bool MatchStateForRenewal() { return g_matchState && matchStamp() == g_matchStamp; }
 void ConsumeMatchState() { g_matchState = false; }
 
 extern "C" int16_t Quorvane_MatchScore(const uint8_t *templA, const uint8_t *templB) {

@@ -103,6 +103,10 @@ TEST_F(Renew, OnlyAFreshMatchIsRenewed) {
     g_bRenewFlag = 0;
     ASSERT_EQ(Quorvane_MergeFeature(stored.data(), capture.data(), out.data(), &overlap, &w, &h), kMergeDone);
     EXPECT_EQ(renew(again, w, h), 1);
+    // Template creation reuses the scratch: what it overwrites is not renewed.
+    ASSERT_GT(Quorvane_MatchScore(stored.data(), capture.data()), 70);
+    std::memset(tempbuf, 0x11, 4096);
+    EXPECT_EQ(renew(again, w, h), 1);
     // A match that failed to decode leaves nothing to renew.
     Bytes stale = stored;
     stale[5] ^= 1;
