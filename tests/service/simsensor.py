@@ -213,7 +213,7 @@ class SimSensor(UMockdev.IoctlBase):
     def commands(self):
         """Command codes received on the OUT endpoint, in order."""
         with self.lock:
-            return [data[1] for kind, _, data in (e for e in self.events if e[0] == "out") if len(data) == 8]
+            return [e[2][1] for e in self.events if e[0] == "out" and len(e[2]) == 8]
 
     def out_endpoints(self):
         with self.lock:
