@@ -371,3 +371,34 @@ TEST(Duplicates, PruningLimitsDifferForMinutiaeAndKnees) {
 }
 
 }  // namespace
+
+namespace {
+
+// Both architectures must produce the very same bytes: a merge and a match
+// of a print with a partial, shifted copy of itself that has points of its own.
+TEST(MergePinned, SameBytesOnEveryArchitecture) {
+    QV_CURRENT_VER = 1;
+    g_bRenewFlag = 0;
+    const auto print = makePrint(30, 20, 30, 30, 301);
+    auto other = moved(print, 0, 10, -6);
+    const auto extra = makePrint(30, 20, 30, 30, 302);
+    for (uint32_t i = 0; i < 30; i += 3) other.set->points[i] = extra.set->points[i];
+    for (int32_t col = 0; col < 6; ++col)
+        for (int32_t row = 0; row < other.maskHeight; ++row)
+            other.cells[static_cast<size_t>(row * other.maskWidth + col)] = kMaskBackground;
+    const Bytes a = encode(print);
+    const Bytes b = encode(other);
+    Bytes out(QV_TEMPLATE_SIZE, 0);
+    uint16_t overlap = 0, width = 0, height = 0;
+    ASSERT_EQ(Quorvane_MergeFeature(a.data(), b.data(), out.data(), &overlap, &width, &height), kMergeDone);
+    uint64_t hash = 14695981039346656037ull;
+    for (uint8_t v : out) hash = (hash ^ v) * 1099511628211ull;
+    EXPECT_EQ(overlap, 120);
+    EXPECT_EQ(width, 136);
+    EXPECT_EQ(height, 136);
+    EXPECT_EQ(hash, 1961517869254538307u);
+    EXPECT_EQ(Quorvane_MatchScore(a.data(), b.data()), 1403);
+    EXPECT_EQ(Quorvane_MatchScore(out.data(), b.data()), 1983);
+}
+
+}  // namespace
