@@ -17,6 +17,7 @@
 #include "log.h"
 #include "operations.h"
 #include "status_signals.h"
+#include "worker_control.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ void handle_claim(DBusMessage *call) {
     if (claimed) {
         m_claimed = 1;
     } else {
-        vkCloseDev();
+        // A running enrolment or verification ends with its stop signal.
+        vkStopWorkersAndClose();
         m_claimed = 0;
     }
     replyEmpty(call);
@@ -112,6 +114,8 @@ void handle_Enroll(DBusMessage *call) {
     _vklog("--rcved: id=%s, finger=%s", id, finger);
     if (!m_claimed) return replyFailed(call, "not claimed.");
     if (!isStoreName(id) || !isStoreName(finger)) return replyFailed(call, "Enroll fail.");
+    // The sensor is reopened below: a running worker must end first.
+    if (!vkStopAllWorkers()) return replyFailed(call, "Enroll fail.");
     if (vkOpenDev() != 0) return replyFailed(call, "OpenDevice fail.");
     if (vkEnrollFp(id, finger) != 0) return replyFailed(call, "Enroll fail.");
     replyEmpty(call);
@@ -131,6 +135,7 @@ void handle_Verify(DBusMessage *call) {
     // The finger only filters stored names; empty and "any" mean every finger.
     if (finger[0] != '\0' && strcmp(finger, "any") != 0 && !isStoreName(finger))
         return replyFailed(call, "Verify fail.");
+    if (!vkStopAllWorkers()) return replyFailed(call, "Verify fail.");
     if (vkOpenDev() != 0) return replyFailed(call, "No Device.");
     if (vkVerifyFp(finger) != 0) return replyFailed(call, "Verify fail.");
     replyEmpty(call);

@@ -1,0 +1,152 @@
+// Enrolment: ten accepted captures of one finger merged into one template and
+// saved as the user's finger file. A capture that gives no template, or whose
+// merge the library refuses, is taken again without a signal.
+#include <cstring>
+
+#include "QVAlgDll.h"
+#include "finger_store.h"
+#include "log.h"
+#include "operations.h"
+#include "status_signals.h"
+#include "template_creation.h"
+#include "veko2547_drv.h"
+#include "vkUsb.h"
+#include "worker_control.h"
+#include "worker_state.h"
+
+namespace {
+
+constexpr int kStages = 10;
+constexpr int kMaxFingersPerUser = 10;
+constexpr int kTimeoutsBeforeRestart = 4;
+
+uint8_t m_opFeatureArr[kStages][QV_TEMPLATE_SIZE];
+int32_t m_opnCharNumArr[kStages][QV_INFO_WORDS];
+uint8_t m_opFeatureLastMerge[QV_TEMPLATE_SIZE];
+uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
+
+void signal(uint32_t type, uint32_t arg) { vkSigEnrollStatus(m_usrname, type, arg); }
+
+// Merges the capture of stage n into the template so far. False when the
+// library refused; at stage 2 the refused capture then becomes the base.
+bool mergeStage(int n) {
+    if (n == 1) return true;
+    uint16_t overlap = 0, width = 0, height = 0;
+    const uint8_t *base = n == 2 ? m_opFeatureArr[0] : m_opFeatureLastMerge;
+    const int16_t rc = Quorvane_MergeFeature(base, m_opFeatureArr[n - 1], m_opFeatureOut, &overlap, &width, &height);
+    _vklog("1----ret = %d\n", rc);
+    if (rc != 0) {
+        if (n == 2) std::memcpy(m_opFeatureArr[0], m_opFeatureArr[1], QV_TEMPLATE_SIZE);
+        return false;
+    }
+    std::memcpy(m_opFeatureLastMerge, m_opFeatureOut, QV_TEMPLATE_SIZE);
+    return true;
+}
+
+enum class Next { Restart, Finish };
+
+// One received image at the current stage. Finish after the tenth.
+Next acceptCapture(int &lastTransfer) {
+    const int n = m_enrol_stage;
+    uint8_t *raw = getCapture_Image();
+    const int rc = CreateFingerPrintMinutiae(raw, m_opFeatureArr[n - 1], m_opnCharNumArr[n - 1]);
+    freeCapture_Image();
+    _vklog("CreateFingerPrintMinutiae ret=%d stage=%d", rc, n);
+    if (rc != 1 || !mergeStage(n)) return Next::Restart;
+    _vklog("stage=%d", n);
+    if (n == kStages) {
+        lastTransfer = 0;
+        signal(SaveToMinutiaeFile() == 0 ? 0 : 1, 0);
+        return Next::Finish;
+    }
+    signal(2, static_cast<uint32_t>(n));
+    m_enrol_stage = n + 1;
+    return Next::Restart;
+}
+
+void *ExecThreadEnroll(void *) {
+    int lastTransfer = 0;
+    for (;;) {
+        lastTransfer = vkCaptureStart(kCaptureEnroll);
+        if (lastTransfer != 0) {
+            // Closing the sensor to stop the worker also ends up here.
+            if (g_enrollWorker.exit) {
+                _vklogstr("enroll block");
+                signal(1, 3);
+            } else {
+                _vklogstr("enroll tx fail");
+                signal(4, 0);
+            }
+            break;
+        }
+        bool stored = false;
+        for (int tries = 0;;) {
+            lastTransfer = vkCaptureReadFirst();
+            if (g_enrollWorker.exit) break;
+            if (lastTransfer == kUsbTimedOut) {
+                _vklog("enroll loop %d", tries);
+                if (++tries < kTimeoutsBeforeRestart) continue;
+                break;
+            }
+            if (lastTransfer != 0) break;
+            lastTransfer = vkCaptureReadRest();
+            _vklog("enroll 2nd %d", lastTransfer);
+            if (lastTransfer == 0) {
+                vkCaptureStore();
+                stored = true;
+            }
+            break;
+        }
+        if (stored && acceptCapture(lastTransfer) == Next::Finish) break;
+        if (g_enrollWorker.exit) {
+            _vklogstr("enroll block");
+            signal(1, 3);
+            break;
+        }
+        stopfp();
+    }
+    memset(g_imgbuf, 0, sizeof g_imgbuf);
+    _vklog("enroll thread exit %x", static_cast<unsigned>(lastTransfer));
+    vkWorkerFinished(g_enrollWorker);
+    return nullptr;
+}
+
+}  // namespace
+
+int SaveToMinutiaeFile() { return vkSaveFingerFile(m_usrname, m_finger, m_opFeatureLastMerge); }
+
+int vkEnrollFp(const char *id, const char *finger) {
+    // One worker at a time: a running one ends with its own stop signal first.
+    if (!vkStopAllWorkers()) return -2;
+    m_enrol_stage = 1;
+    initCapture_Image();
+    snprintf(m_usrname, sizeof m_usrname, "%s", id);
+    snprintf(m_finger, sizeof m_finger, "%s", finger);
+    char list[kNameListSize] = {};
+    int32_t count = 0;
+    vkLstFp(id, list, &count);
+    if (count > kMaxFingersPerUser - 1) {
+        _vklogstr("finger num >10");
+        signal(1, 4);
+        return 0;
+    }
+    const char *name = list;
+    for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+        if (strcmp(name, finger) == 0) {
+            _vklogstr("finger exist");
+            signal(1, 2);
+            return 0;
+        }
+    }
+    if (!vkWorkerStart(g_enrollWorker, ExecThreadEnroll)) {
+        _vklogstr("CreateThread err");
+        return -2;
+    }
+    return 0;
+}
+
+int vkStopEnroll() {
+    const int waits = vkWorkerStop(g_enrollWorker);
+    _vklog("<<vkStopEnroll %d\n", waits);
+    return 0;
+}

@@ -1,0 +1,238 @@
+// Verification: each capture becomes a live template that is compared with
+// the stored fingers of every user (or only those of one finger name). A
+// score above 45 is a match: the stored template is renewed from the match
+// and rewritten, and the user's id is announced.
+#include <cstdio>
+#include <cstring>
+
+#include "QVAlgDll.h"
+#include "finger_store.h"
+#include "log.h"
+#include "operations.h"
+#include "status_signals.h"
+#include "template_creation.h"
+#include "veko2547_drv.h"
+#include "vkUsb.h"
+#include "worker_control.h"
+#include "worker_state.h"
+
+char m_usrname[kWorkerNameSize];
+char m_finger[kWorkerNameSize];
+
+namespace {
+
+constexpr int kTimeoutsBeforeRestart = 4;
+constexpr int kAcceptScore = 45;  // a match score above this is the same finger
+constexpr int kReportScore = 60;  // a compare result above this is reported as a match
+constexpr int kAccepted = 100;    // compare result of an accepted match
+constexpr int kNoUsers = -10;
+constexpr int kNoFiles = -11;
+constexpr int kNoFilteredFile = -12;
+constexpr size_t kPathSize = 256;
+// Room for the user directories listed in one pass.
+constexpr size_t kUserListSize = 16384;
+
+uint8_t m_opFeatureRecord[QV_TEMPLATE_SIZE];
+int32_t m_recordInfo[QV_INFO_WORDS];
+uint8_t m_storedTemplate[QV_TEMPLATE_SIZE];
+uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
+char s_userList[kUserListSize];
+
+void signal(const char *id, uint32_t type, uint32_t arg) { vkSigVerifyStatus(id, type, arg); }
+
+// The user id into the caller's 64-byte field (ids that long are skipped).
+void copyUser(char *out, const char *user) {
+    const size_t len = strnlen(user, kWorkerNameSize - 1);
+    memcpy(out, user, len);
+    out[len] = '\0';
+}
+
+// Reads a whole finger file; false when it cannot be opened or is short.
+bool readFingerFile(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (f == nullptr) {
+        _vklog("%s fopen error \n", "ReadFromMinutiaeFile");
+        return false;
+    }
+    const size_t n = fread(m_storedTemplate, 1, kFingerFileSize, f);
+    fclose(f);
+    if (n != kFingerFileSize) {
+        _vklog("%s short file %s\n", "ReadFromMinutiaeFile", path);
+        return false;
+    }
+    return true;
+}
+
+// Renews the finger file just matched; the previous file stays when the
+// library declines or the new file cannot be written.
+void renewFingerFile(const char *path) {
+    uint16_t width = 0, height = 0;
+    if ((Quorvane_RenewFeature(m_opFeatureOut, nullptr, &width, &height) & 0xFFFF) != 0) return;
+    FILE *exists = fopen(path, "rb");
+    if (exists == nullptr) return;  // deleted meanwhile: not brought back
+    fclose(exists);
+    if (vkReplaceFile(path, m_opFeatureOut, kFingerFileSize) != 0) _vklog("renew write fail %s", path);
+}
+
+}  // namespace
+
+// Compares the newest ring image with the stored fingers. Returns 100 for an
+// accepted match (userOut = its user), otherwise the best score of the pass
+// (1..45 with userOut = that user, or 0), the creation failure code when the
+// capture gave no template, -10 without users, -11 without finger files, -12
+// when no file has the filtered name.
+int vkFpMatchScore(const char *finger, char *userOut, int renew) {
+    const bool filtered = finger[0] != '\0' && strcmp(finger, "any") != 0;
+    char filter[kWorkerNameSize + 8] = {};
+    if (filtered) snprintf(filter, sizeof filter, "%s.Data", finger);
+
+    memset(s_userList, 0, sizeof s_userList);
+    const int users = getSubFile(m_filePath, s_userList, sizeof s_userList, 0);
+    if (users <= 0) return kNoUsers;
+
+    if (g_img_status[g_img_ar_get_index] != ST_IMG_RECV)
+        _vklog("g_img_ar_get_index =%d data is NOT ST_IMG_RECV\n", g_img_ar_get_index);
+    const int created = CreateFingerPrintMinutiae(getCapture_Image(), m_opFeatureRecord, m_recordInfo);
+    _vklog("MODE_VERIFY CreateFingerPrintMinutiae ret = %d\n", created);
+    freeCapture_Image();
+    if (created != 1) return created;
+
+    int best = 0;
+    int files = 0;
+    int passed = 0;
+    const char *user = s_userList;
+    for (int u = 0; u < users; ++u, user += strlen(user) + 1) {
+        // A directory whose name no caller could have given is not a user of ours.
+        if (strlen(user) >= static_cast<size_t>(kWorkerNameSize)) continue;
+        char dir[kPathSize];
+        if (snprintf(dir, sizeof dir, "%s%s/", m_filePath, user) >= static_cast<int>(sizeof dir)) continue;
+        char list[kFileListSize] = {};
+        const int count = getSubFile(dir, list, sizeof list, 1);
+        const char *name = list;
+        for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+            if (filtered && strcmp(name, filter) != 0) continue;
+            ++passed;
+            char path[kPathSize];
+            if (snprintf(path, sizeof path, "%s%s", dir, name) >= static_cast<int>(sizeof path)) continue;
+            if (!readFingerFile(path)) continue;
+            const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord);
+            _vklog("%s score:%d\n", "matchUpdate", score);
+            if (score > kAcceptScore) {
+                if (renew) renewFingerFile(path);
+                copyUser(userOut, user);
+                return kAccepted;
+            }
+            // A weak score no longer ends the pass: a later file may be the owner.
+            if (score > best) {
+                best = score;
+                copyUser(userOut, user);
+            }
+        }
+        if (count > 0) files += count;
+    }
+    if (files == 0) return kNoFiles;
+    if (filtered && passed == 0) return kNoFilteredFile;
+    return best;
+}
+
+namespace {
+
+enum class Next { Continue, Stop };
+
+Next cmpverify() {
+    setCapture_Image();
+    const int score = vkFpMatchScore(m_finger, m_usrname, 1);
+    if (score < 0) {
+        _vklogstr("no file verify");
+        signal("", 2, 0);
+        return Next::Stop;
+    }
+    if (score <= kReportScore) {
+        _vklog("verify continew %d", score);
+        signal("", 3, static_cast<uint32_t>(score));
+        return Next::Continue;
+    }
+    _vklog("verify ok %s", m_usrname);
+    signal(m_usrname, 0, 0);
+    return Next::Stop;
+}
+
+void *ExecThreadVerify(void *) {
+    int lastTransfer = 0;
+    for (;;) {
+        lastTransfer = vkCaptureStart(kCaptureVerify);
+        if (lastTransfer != 0) {
+            // Closing the sensor to stop the worker also ends up here.
+            if (g_verifyWorker.exit) {
+                signal("", 2, 0);
+            } else {
+                _vklogstr("verify tx fail");
+                signal("", 4, 0);
+            }
+            break;
+        }
+        enum { Restart, Finish, Stopped, Captured } outcome = Restart;
+        for (int tries = 0;;) {
+            lastTransfer = vkCaptureReadFirst();
+            if (g_verifyWorker.exit) {
+                outcome = Stopped;
+                break;
+            }
+            if (lastTransfer == kUsbTimedOut) {
+                _vklog("verf loop %d", tries);
+                if (++tries < kTimeoutsBeforeRestart) continue;
+                break;
+            }
+            if (lastTransfer == kUsbCancelled) {
+                outcome = Finish;
+                break;
+            }
+            if (lastTransfer != 0) break;
+            lastTransfer = vkCaptureReadRest();
+            _vklog("verify 2nd %d", lastTransfer);
+            if (lastTransfer == 0) {
+                outcome = Captured;
+            } else if (g_verifyWorker.exit) {
+                outcome = Stopped;
+            } else if (lastTransfer == kUsbCancelled) {
+                outcome = Finish;
+            }
+            break;
+        }
+        if (outcome == Finish) break;
+        if (outcome == Captured) {
+            stopfp();
+            if (cmpverify() == Next::Stop) break;
+            if (g_verifyWorker.exit) outcome = Stopped;
+        }
+        if (outcome == Stopped) {
+            signal("", 2, 0);
+            break;
+        }
+        stopfp();
+    }
+    memset(g_imgbuf, 0, sizeof g_imgbuf);
+    _vklog("verify thread exit %x", static_cast<unsigned>(lastTransfer));
+    vkWorkerFinished(g_verifyWorker);
+    return nullptr;
+}
+
+}  // namespace
+
+int vkVerifyFp(const char *finger) {
+    if (!vkStopAllWorkers()) return -2;
+    initCapture_Image();
+    snprintf(m_finger, sizeof m_finger, "%s", finger);
+    m_enrol_stage = 1;
+    if (!vkWorkerStart(g_verifyWorker, ExecThreadVerify)) {
+        _vklogstr("CreateThread err");
+        return -2;
+    }
+    return 0;
+}
+
+int vkStopVerify() {
+    const int waits = vkWorkerStop(g_verifyWorker);
+    _vklog("<<vkStopVerify %d", waits);
+    return 0;
+}

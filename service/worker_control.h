@@ -1,0 +1,41 @@
+// The capture workers (enrolment and verification) share the sensor, the
+// image ring, the library's static state and the template buffers, so at most
+// one runs at a time. The D-Bus thread starts and stops them; a stop returns
+// only after the worker has ended (or after a bounded wait, in which case no
+// new worker is started).
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct CaptureWorker {
+    const char *name;              // "enroll" or "verify", for the log
+    std::atomic<int32_t> exit{0};  // stop flag, polled by the worker
+    std::atomic<bool> running{false};
+    pthread_t thread{};
+    bool joinable = false;  // a thread that still has to be joined
+};
+
+extern CaptureWorker g_enrollWorker;
+extern CaptureWorker g_verifyWorker;
+
+// Starts `body` on a new thread for `worker`. Returns false when the thread
+// cannot be created or a worker is still running.
+bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *));
+
+// Called by a worker's thread as the last thing it does.
+void vkWorkerFinished(CaptureWorker &worker);
+
+// Sets the stop flag, makes the sensor answer a pending read and waits up to
+// 7.5 s for the worker to end. Returns the number of 50 ms waits.
+int vkWorkerStop(CaptureWorker &worker);
+
+// Stops whichever worker runs. Returns true when none runs afterwards.
+bool vkStopAllWorkers();
+
+// Releases the sensor: asks a running worker to stop, gives it half a second
+// to end on its own, closes the sensor (which ends a transfer the sensor does
+// not answer) and waits for the worker's end.
+void vkStopWorkersAndClose();

@@ -1,0 +1,164 @@
+"""Enrolment and verification end to end: the real service, its real libusb
+and a simulated sensor fed with generated fingers, for the three models."""
+import json
+import os
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from simsensor import PRODUCT_12BIT, PRODUCT_PLAIN, PRODUCT_SPLIT
+
+FPGEN = Path(os.environ.get("VEKO_BUILD_DIR", "")) / "tools" / "fpgen" / "fpgen"
+ENROL_CAPTURES = 16
+PROBE_CAPTURES = 8
+
+pytestmark = pytest.mark.skipif(not os.access(FPGEN, os.X_OK), reason="fpgen is not built")
+
+
+@pytest.fixture(scope="module")
+def fingers(tmp_path_factory):
+    """Raw impressions of two generated fingers for every model: {seed: {product: [bytes]}}."""
+    out = tmp_path_factory.mktemp("fingers")
+    subprocess.run([str(FPGEN), "--seeds", "3-4", "--impressions", str(ENROL_CAPTURES + PROBE_CAPTURES),
+                    "--formats", "raw", "--no-full", str(out)], check=True, stdout=subprocess.DEVNULL, timeout=120)
+    result = {}
+    for seed in (3, 4):
+        result[seed] = {product: [p.read_bytes() for p in sorted(out.glob(f"f{seed:04d}_{product:04x}_*.raw"))]
+                        for product in (PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN)}
+    return result
+
+
+class Session:
+    def __init__(self, simbus, harness, product):
+        self.sensor = simbus.add(product)
+        self.service = harness.start_service(extra_env=simbus.env())
+        self.client = harness.client()
+        self.client.fprint.Claim("1000", True)
+
+    def statuses(self, member):
+        return [(args[0], int(args[1]), json.loads(args[2]) if args[2] else {})
+                for name, args in self.client.signals if name == member]
+
+    def touch(self, image, timeout=5.0):
+        """Places the finger until the sensor has sent its image once, then lifts it."""
+        sent = self.sensor.images_sent
+        self.sensor.place_finger(image)
+        assert self.sensor.wait_for(lambda s: s.images_sent > sent, timeout)
+        self.sensor.lift_finger()
+
+    def wait_status(self, member, predicate, timeout=3.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.client.wait_for_signals(len(self.client.signals) + 1, timeout=0.05)
+            found = [s for s in self.statuses(member) if predicate(s)]
+            if found:
+                return found[-1]
+        return None
+
+    def enrol(self, user, finger, images):
+        self.client.fprint.Enroll(user, finger)
+        for image in images:
+            self.touch(image)
+            if self.wait_status("EnrollStatus", lambda s: s[1] != 2, timeout=0.3):
+                break
+        return self.wait_status("EnrollStatus", lambda s: s[1] != 2)
+
+    def verify(self, images, finger=""):
+        """Touches until a result other than 'no match' arrives; returns it and all statuses."""
+        self.client.fprint.Verify(finger)
+        for image in images:
+            before = len(self.statuses("VerifyStatus"))
+            self.touch(image)
+            status = self.wait_status("VerifyStatus", lambda s: True, timeout=3.0)
+            assert status is not None and len(self.statuses("VerifyStatus")) > before
+            if status[1] != 3:
+                return status
+        return self.statuses("VerifyStatus")[-1]
+
+
+@pytest.mark.parametrize("product", [PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN])
+def test_enrol_then_verify_the_owner_and_refuse_an_impostor(simbus, harness, fingers, product):
+    s = Session(simbus, harness, product)
+    owner, impostor = fingers[3][product], fingers[4][product]
+
+    result = s.enrol("alice", "thumb", owner[:ENROL_CAPTURES])
+    assert result == ("alice", 0, {}), s.statuses("EnrollStatus")
+    progress = [p["progress"] for _, code, p in s.statuses("EnrollStatus") if code == 2]
+    assert progress == list(range(10, 100, 10))
+    stored = s.service.store_root / "alice" / "thumb.Data"
+    assert stored.stat().st_size == 28000
+    before = stored.read_bytes()
+
+    # The owner matches (the first captures may be weak ones) and the file is renewed in place.
+    result = s.verify(owner[ENROL_CAPTURES:])
+    assert result == ("alice", 0, {}), s.statuses("VerifyStatus")
+    assert stored.stat().st_size == 28000
+    assert stored.read_bytes() != before
+
+    # Another finger never matches: every capture is answered with "no match" and capturing goes on.
+    s.client.signals.clear()
+    s.client.fprint.Verify("")
+    for image in impostor[:3]:
+        s.touch(image)
+        assert s.wait_status("VerifyStatus", lambda st: True)
+    assert all(code == 3 for _, code, _ in s.statuses("VerifyStatus"))
+    s.client.fprint.StopVerify()
+    assert s.wait_status("VerifyStatus", lambda st: st[1] == 2) == ("", 2, {"subcode": 1})
+
+
+def test_refusals_before_capturing(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_PLAIN)
+    user = s.service.store_root / "bob"
+    user.mkdir()
+    for i in range(9):
+        (user / f"f{i}.Data").write_bytes(bytes(28000))
+    # An existing name is refused; with nine fingers a tenth may be enrolled.
+    s.client.fprint.Enroll("bob", "f0")
+    assert s.wait_status("EnrollStatus", lambda st: True) == ("bob", 1, {"subcode": 2})
+    s.client.fprint.Enroll("bob", "f9")
+    time.sleep(0.2)
+    s.client.fprint.StopEnroll()
+    assert s.wait_status("EnrollStatus", lambda st: st[2] == {"subcode": 3}) == ("bob", 1, {"subcode": 3})
+    assert not (user / "f9.Data").exists()
+    (user / "f9.Data").write_bytes(bytes(28000))
+    s.client.signals.clear()
+    s.client.fprint.Enroll("bob", "f10")
+    assert s.wait_status("EnrollStatus", lambda st: True) == ("bob", 1, {"subcode": 4})
+
+
+def test_verify_without_stored_fingers_ends_after_the_first_capture(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_PLAIN)
+    s.client.fprint.Verify("any")
+    s.touch(fingers[3][PRODUCT_PLAIN][0])
+    assert s.wait_status("VerifyStatus", lambda st: True) == ("", 2, {"subcode": 1})
+
+
+def test_stop_while_waiting_ends_within_a_second_and_writes_nothing(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_12BIT)
+    s.client.fprint.Enroll("carol", "index")
+    assert s.sensor.wait_for(lambda st: st.pending)
+    started = time.monotonic()
+    s.client.fprint.StopEnroll()
+    assert time.monotonic() - started < 1.5
+    assert s.wait_status("EnrollStatus", lambda st: True) == ("carol", 1, {"subcode": 3})
+    assert not (s.service.store_root / "carol").exists()
+
+    s.client.fprint.Verify("")
+    assert s.sensor.wait_for(lambda st: st.pending)
+    started = time.monotonic()
+    s.client.fprint.StopVerify()
+    assert time.monotonic() - started < 1.5
+    assert s.wait_status("VerifyStatus", lambda st: True) == ("", 2, {"subcode": 1})
+
+
+def test_verify_during_an_enrolment_stops_the_enrolment_first(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_SPLIT)
+    s.client.fprint.Enroll("dave", "thumb")
+    assert s.sensor.wait_for(lambda st: st.pending)
+    s.client.fprint.Verify("")
+    assert s.wait_status("EnrollStatus", lambda st: True) == ("dave", 1, {"subcode": 3})
+    assert s.service.log().count("enroll thread exit") == 1
+    s.client.fprint.StopVerify()
+    assert s.wait_status("VerifyStatus", lambda st: True) == ("", 2, {"subcode": 1})
