@@ -36,7 +36,14 @@ uint64_t g_matchStamp = 0;
 
 uint64_t hashBytes(uint64_t h, const void *data, size_t size) {
     const uint8_t *p = static_cast<const uint8_t *>(data);
-    for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, p + i, sizeof word);
+        h = (h ^ word) * 1099511628211ull;
+        h ^= h >> 29;
+    }
+    for (; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
     return h;
 }
 
