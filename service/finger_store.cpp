@@ -12,6 +12,7 @@
 
 #include "log.h"
 #include "operations.h"
+#include "veko2547_drv.h"
 
 namespace {
 
@@ -220,6 +221,9 @@ int vkDelAllFp(const char *id) {
 }
 
 int vkLstFp(const char *id, char *list, int32_t *count) {
+    // Without an open sensor, detection runs once (the device table gives the
+    // store root; a root moved for a test run stays).
+    if (!m_bDevDetected) vkDetectDev(nullptr);
     *count = 0;
     char dir[kPathSize];
     char files[kFileListSize] = {};
