@@ -1,0 +1,39 @@
+// The accuracy harness on a small generated data set: enrolment succeeds and
+// genuine attempts score clearly above impostor attempts.
+#include <gtest/gtest.h>
+
+#include "accuracy.h"
+#include "capture_format.h"
+#include "capture_sets.h"
+
+namespace {
+
+TEST(Fpeval, GeneratedFingersSeparateGenuineFromImpostorAttempts) {
+    std::vector<fpeval::Finger> fingers;
+    fpeval::addSyntheticFingers(capture::kProduct12Bit, 5, 1, 16, 6, fingers);
+    const fpeval::Evaluation ev = fpeval::evaluate(fingers, fpeval::Options{});
+    const fpeval::Summary s = fpeval::summarise(ev, {0, 1, 2, 3, 4});
+    EXPECT_LE(s.enrolFailures, 1);
+    ASSERT_GT(s.genuine, 0);
+    ASSERT_GT(s.impostor, 0);
+    EXPECT_EQ(s.falseMatches, 0);
+    // The middle genuine score lies above every impostor score.
+    EXPECT_GT(s.genuinePercentiles[3], s.impostorPercentiles[6]);
+    EXPECT_LT(s.eer, 0.25);
+}
+
+TEST(Fpeval, SummaryCountsAtTheServiceThreshold) {
+    fpeval::Evaluation ev;
+    ev.fingers = {{true, 10}, {true, 12}, {false, 16}};
+    ev.attempts = {{true, 0, 0, 0, 46},  {true, 0, 1, 0, 45}, {true, 1, 0, 1, 100},
+                   {false, 0, 0, 1, 46}, {false, 1, 0, 0, 3}, {false, 1, 1, 0, 0}};
+    const fpeval::Summary s = fpeval::summarise(ev, {0, 1, 2});
+    EXPECT_EQ(s.enrolFailures, 1);
+    EXPECT_DOUBLE_EQ(s.meanCapturesToEnrol, 11.0);
+    EXPECT_EQ(s.falseNonMatches, 1);  // 45 is not above 45
+    EXPECT_EQ(s.falseMatches, 1);
+    EXPECT_EQ(s.zeroFmrThreshold, 46);
+    EXPECT_NEAR(s.fnmrAtZeroFmr, 2.0 / 3, 1e-9);
+}
+
+}  // namespace
