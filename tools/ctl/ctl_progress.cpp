@@ -1,0 +1,53 @@
+#include "ctl_progress.h"
+
+namespace ctl {
+
+namespace {
+constexpr int kBarWidth = 30;
+}
+
+std::string progressBar(int percent, int width) {
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    const int filled = percent * width / 100;
+    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '-') +
+           "]";
+}
+
+void Progress::start(const std::string &user, const std::string &finger) {
+    std::fprintf(out_, "enrolling finger \"%s\" of user \"%s\"\n", finger.c_str(), user.c_str());
+    if (terminal_) {
+        draw(0, "touch the sensor");
+    } else {
+        std::fprintf(out_, "touch the sensor\n");
+    }
+    std::fflush(out_);
+}
+
+void Progress::step(int percent) {
+    if (terminal_) {
+        draw(percent, "lift your finger and touch again");
+    } else {
+        std::fprintf(out_, "progress %d%%\n", percent);
+    }
+    std::fflush(out_);
+}
+
+void Progress::finish(bool stored) {
+    if (terminal_) {
+        if (stored) draw(100, "done");
+        if (drawn_) std::fputc('\n', out_);
+    } else if (stored) {
+        std::fprintf(out_, "progress 100%%\n");
+    }
+    drawn_ = false;
+    std::fflush(out_);
+}
+
+void Progress::draw(int percent, const char *prompt) {
+    // Carriage return and erase-to-end redraw the same line in place.
+    std::fprintf(out_, "\r%s %3d%%  %s\033[K", progressBar(percent, kBarWidth).c_str(), percent, prompt);
+    drawn_ = true;
+}
+
+}  // namespace ctl
