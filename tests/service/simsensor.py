@@ -197,6 +197,20 @@ class SimSensor(UMockdev.IoctlBase):
             self._drain()  # from now on every poll reports the device gone
             self.changed.notify_all()
 
+    def host_gone(self):
+        """The process using the sensor died: its URBs and claims go with it,
+        as when usbfs closes the file of a killed process. Call it after the
+        process has ended and before another one opens the sensor."""
+        with self.lock:
+            self.pending = []
+            self.pending_out = []
+            self.reapable = []
+            self.claimed.clear()
+            self.capturing = None
+            self.outgoing = bytearray()
+            self._fill()
+            self.changed.notify_all()
+
     def stall(self, stalled=True):
         with self.lock:
             self.stalled = stalled

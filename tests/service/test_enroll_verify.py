@@ -1,81 +1,22 @@
 """Enrolment and verification end to end: the real service, its real libusb
 and a simulated sensor fed with generated fingers, for the three models."""
-import json
-import os
-import subprocess
 import time
-from pathlib import Path
 
 import pytest
 
+from enrol_session import Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_12BIT, PRODUCT_PLAIN, PRODUCT_SPLIT
 
-FPGEN = Path(os.environ.get("VEKO_BUILD_DIR", "")) / "tools" / "fpgen" / "fpgen"
 ENROL_CAPTURES = 16
 PROBE_CAPTURES = 8
 
-pytestmark = pytest.mark.skipif(not os.access(FPGEN, os.X_OK), reason="fpgen is not built")
+pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
 
 
 @pytest.fixture(scope="module")
 def fingers(tmp_path_factory):
     """Raw impressions of two generated fingers for every model: {seed: {product: [bytes]}}."""
-    out = tmp_path_factory.mktemp("fingers")
-    subprocess.run([str(FPGEN), "--seeds", "3-4", "--impressions", str(ENROL_CAPTURES + PROBE_CAPTURES),
-                    "--formats", "raw", "--no-full", str(out)], check=True, stdout=subprocess.DEVNULL, timeout=120)
-    result = {}
-    for seed in (3, 4):
-        result[seed] = {product: [p.read_bytes() for p in sorted(out.glob(f"f{seed:04d}_{product:04x}_*.raw"))]
-                        for product in (PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN)}
-    return result
-
-
-class Session:
-    def __init__(self, simbus, harness, product):
-        self.sensor = simbus.add(product)
-        self.service = harness.start_service(extra_env=simbus.env())
-        self.client = harness.client()
-        self.client.fprint.Claim("1000", True)
-
-    def statuses(self, member):
-        return [(args[0], int(args[1]), json.loads(args[2]) if args[2] else {})
-                for name, args in self.client.signals if name == member]
-
-    def touch(self, image, timeout=5.0):
-        """Places the finger until the sensor has sent its image once, then lifts it."""
-        sent = self.sensor.images_sent
-        self.sensor.place_finger(image)
-        assert self.sensor.wait_for(lambda s: s.images_sent > sent, timeout)
-        self.sensor.lift_finger()
-
-    def wait_status(self, member, predicate, timeout=3.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            self.client.wait_for_signals(len(self.client.signals) + 1, timeout=0.05)
-            found = [s for s in self.statuses(member) if predicate(s)]
-            if found:
-                return found[-1]
-        return None
-
-    def enrol(self, user, finger, images):
-        self.client.fprint.Enroll(user, finger)
-        for image in images:
-            self.touch(image)
-            if self.wait_status("EnrollStatus", lambda s: s[1] != 2, timeout=0.3):
-                break
-        return self.wait_status("EnrollStatus", lambda s: s[1] != 2)
-
-    def verify(self, images, finger=""):
-        """Touches until a result other than 'no match' arrives; returns it and all statuses."""
-        self.client.fprint.Verify(finger)
-        for image in images:
-            before = len(self.statuses("VerifyStatus"))
-            self.touch(image)
-            status = self.wait_status("VerifyStatus", lambda s: True, timeout=3.0)
-            assert status is not None and len(self.statuses("VerifyStatus")) > before
-            if status[1] != 3:
-                return status
-        return self.statuses("VerifyStatus")[-1]
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3, 4), ENROL_CAPTURES + PROBE_CAPTURES)
 
 
 @pytest.mark.parametrize("product", [PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN])

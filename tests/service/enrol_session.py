@@ -1,0 +1,101 @@
+"""Shared pieces of the end-to-end enrolment and verification tests: generated
+fingers, a claimed session on one simulated sensor, and template checks with
+the built library."""
+import ctypes
+import json
+import os
+import subprocess
+import time
+from pathlib import Path
+
+from simsensor import PRODUCT_12BIT, PRODUCT_PLAIN, PRODUCT_SPLIT
+
+BUILD_DIR = Path(os.environ.get("VEKO_BUILD_DIR", ""))
+FPGEN = BUILD_DIR / "tools" / "fpgen" / "fpgen"
+LIBRARY = BUILD_DIR / "alg" / "libQVAlgDll.so"
+PRODUCTS = (PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN)
+TEMPLATE_SIZE = 28000
+# Sensor type the library is initialised with for each model.
+LIBRARY_SENSOR_TYPE = {PRODUCT_12BIT: 5, PRODUCT_SPLIT: 3, PRODUCT_PLAIN: 1}
+ACCEPT_SCORE = 45
+
+
+def have_fpgen():
+    return os.access(FPGEN, os.X_OK)
+
+
+def generate_fingers(out, seeds, impressions, products=PRODUCTS):
+    """Raw impressions of generated fingers: {seed: {product: [bytes]}}."""
+    subprocess.run([str(FPGEN), "--seeds", f"{min(seeds)}-{max(seeds)}", "--impressions", str(impressions),
+                    "--formats", "raw", "--no-full", str(out)], check=True, stdout=subprocess.DEVNULL, timeout=120)
+    return {seed: {product: [p.read_bytes() for p in sorted(out.glob(f"f{seed:04d}_{product:04x}_*.raw"))]
+                   for product in products}
+            for seed in seeds}
+
+
+class Session:
+    """One simulated sensor, the service started on it and a claimed client."""
+
+    def __init__(self, simbus, harness, product, sensor=None):
+        self.sensor = sensor or simbus.add(product)
+        self.service = harness.start_service(extra_env=simbus.env())
+        self.client = harness.client()
+        self.client.fprint.Claim("1000", True)
+
+    def statuses(self, member):
+        return [(args[0], int(args[1]), json.loads(args[2]) if args[2] else {})
+                for name, args in self.client.signals if name == member]
+
+    def touch(self, image, timeout=5.0):
+        """Places the finger until the sensor has sent its image once, then lifts it."""
+        sent = self.sensor.images_sent
+        self.sensor.place_finger(image)
+        assert self.sensor.wait_for(lambda s: s.images_sent > sent, timeout)
+        self.sensor.lift_finger()
+
+    def wait_status(self, member, predicate, timeout=3.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.client.wait_for_signals(len(self.client.signals) + 1, timeout=0.05)
+            found = [s for s in self.statuses(member) if predicate(s)]
+            if found:
+                return found[-1]
+        return None
+
+    def enrol(self, user, finger, images):
+        self.client.fprint.Enroll(user, finger)
+        for image in images:
+            self.touch(image)
+            if self.wait_status("EnrollStatus", lambda s: s[1] != 2, timeout=0.3):
+                break
+        return self.wait_status("EnrollStatus", lambda s: s[1] != 2)
+
+    def verify(self, images, finger=""):
+        """Touches until a result other than 'no match' arrives; returns it and all statuses."""
+        self.client.fprint.Verify(finger)
+        for image in images:
+            before = len(self.statuses("VerifyStatus"))
+            self.touch(image)
+            status = self.wait_status("VerifyStatus", lambda s: True, timeout=3.0)
+            assert status is not None and len(self.statuses("VerifyStatus")) > before
+            if status[1] != 3:
+                return status
+        return self.statuses("VerifyStatus")[-1]
+
+
+class Library:
+    """The built algorithm library, for checking stored templates."""
+
+    def __init__(self):
+        self.lib = ctypes.CDLL(str(LIBRARY))
+        self.lib.Quorvane_Init.argtypes = [ctypes.c_int32]
+        self.lib.Quorvane_MatchScore.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+        self.lib.Quorvane_MatchScore.restype = ctypes.c_int16
+
+    def score(self, product, stored, live):
+        self.lib.Quorvane_Init(LIBRARY_SENSOR_TYPE[product])
+        return self.lib.Quorvane_MatchScore(bytes(stored), bytes(live))
+
+    def is_whole(self, product, template):
+        """A whole template decodes and matches itself."""
+        return len(template) == TEMPLATE_SIZE and self.score(product, template, template) > ACCEPT_SCORE

@@ -1,0 +1,154 @@
+"""Enrolment and verification end to end, the harder cases: refused merges,
+a sensor pulled out during a capture, and a weak score from another user's
+finger before the owner's."""
+import ctypes
+import os
+import re
+import shutil
+import time
+
+import pytest
+
+from enrol_session import (ACCEPT_SCORE, LIBRARY, TEMPLATE_SIZE, Library, Session, generate_fingers,
+                           have_fpgen)
+from simsensor import PRODUCT_12BIT, PRODUCT_PLAIN, PRODUCT_SPLIT
+
+IMPRESSIONS = 24
+PLAIN_WIDTH, PLAIN_HEIGHT = 112, 88
+
+pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
+
+
+@pytest.fixture(scope="module")
+def fingers(tmp_path_factory):
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3, 4), IMPRESSIONS)
+
+
+def touch_processed(s, image, timeout=5.0):
+    """Touches and waits until the service is done with the capture: it asks for
+    the next one or its worker has ended; then takes in the signals sent."""
+    exits = s.service.log().count("enroll thread exit")
+    s.touch(image)
+    assert s.sensor.wait_for(lambda st: st.capturing is not None or
+                             s.service.log().count("enroll thread exit") > exits, timeout)
+    s.client.wait_for_signals(len(s.client.signals) + 1, timeout=0.05)
+
+
+def progress(s):
+    return [p["progress"] for _, code, p in s.statuses("EnrollStatus") if code == 2]
+
+
+def last_merge_result(s):
+    results = re.findall(r"1----ret = (-?\d+)", s.service.log())
+    return int(results[-1]) if results else None
+
+
+def test_a_refused_merge_repeats_the_stage_silently(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_PLAIN)
+    owner, other = list(fingers[3][PRODUCT_PLAIN]), fingers[4][PRODUCT_PLAIN]
+    s.client.fprint.Enroll("erin", "thumb")
+    while progress(s) != [10]:
+        touch_processed(s, owner.pop(0))
+
+    # Another finger at stage 2 is refused without a signal and becomes the base,
+    # so the owner's next capture is refused against it too.
+    touch_processed(s, other[0])
+    assert s.wait_status("EnrollStatus", lambda st: True, timeout=0.3) == ("erin", 2, {"progress": 10})
+    assert "CreateFingerPrintMinutiae ret=1 stage=2" in s.service.log()
+    assert last_merge_result(s) != 0
+    touch_processed(s, owner.pop(0))
+    assert progress(s) == [10] and last_merge_result(s) != 0
+
+    while len(progress(s)) < 4:
+        assert owner, s.statuses("EnrollStatus")
+        touch_processed(s, owner.pop(0))
+    # Later stages keep the merged template and just take the stage again.
+    touch_processed(s, other[1])
+    assert last_merge_result(s) != 0
+    assert s.wait_status("EnrollStatus", lambda st: st[1] != 2, timeout=0.3) is None
+    assert len(progress(s)) == 4
+
+    while owner and s.wait_status("EnrollStatus", lambda st: st[1] != 2, timeout=0.2) is None:
+        touch_processed(s, owner.pop(0))
+    assert s.wait_status("EnrollStatus", lambda st: st[1] != 2) == ("erin", 0, {})
+    assert progress(s) == list(range(10, 100, 10))
+    assert (s.service.store_root / "erin" / "thumb.Data").stat().st_size == TEMPLATE_SIZE
+
+
+@pytest.mark.parametrize("method,product", [("Enroll", PRODUCT_12BIT), ("Verify", PRODUCT_SPLIT)])
+def test_unplug_during_a_capture_ends_with_code_4(simbus, harness, method, product):
+    s = Session(simbus, harness, product)
+    (s.service.store_root / "frank").mkdir()
+    (s.service.store_root / "frank" / "index.Data").write_bytes(bytes(TEMPLATE_SIZE))
+    if method == "Enroll":
+        s.client.fprint.Enroll("frank", "thumb")
+    else:
+        s.client.fprint.Verify("")
+    assert s.sensor.wait_for(lambda st: st.pending)
+    s.sensor.unplug()
+    member = method + "Status"
+    expected_id = "frank" if method == "Enroll" else ""
+    assert s.wait_status(member, lambda st: True, timeout=5) == (expected_id, 4, {})
+    assert len(s.statuses(member)) == 1
+    # The worker has ended; the service answers and stops nothing twice.
+    s.client.fprint.StopEnroll()
+    s.client.fprint.StopVerify()
+    assert sorted(s.client.fprint.ListFingers("frank")) == ["index"]
+    assert not (s.service.store_root / "frank" / "thumb.Data").exists()
+    assert s.service.proc.poll() is None
+    assert len(s.statuses(member)) == 1
+
+
+def plain_template(lib, image):
+    """The live template the service makes of a plain-model capture."""
+    templ = ctypes.create_string_buffer(TEMPLATE_SIZE)
+    info = (ctypes.c_int32 * 10)()
+    lib.lib.Quorvane_Init(1)
+    rc = lib.lib.Quorvane_CreateTemplate(ctypes.create_string_buffer(bytes(image), len(image)), PLAIN_WIDTH,
+                                         PLAIN_HEIGHT, templ, info)
+    return templ.raw if rc == 1 else None
+
+
+@pytest.mark.skipif(not LIBRARY.exists(), reason="the library is not built")
+def test_a_weak_score_of_the_first_user_does_not_hide_the_owner(simbus, harness, fingers):
+    s = Session(simbus, harness, PRODUCT_PLAIN)
+    owner, other = fingers[3][PRODUCT_PLAIN], fingers[4][PRODUCT_PLAIN]
+    assert s.enrol("enrol-a", "thumb", owner[:16]) == ("enrol-a", 0, {})
+    s.client.signals.clear()
+    assert s.enrol("enrol-b", "thumb", other[:16]) == ("enrol-b", 0, {})
+    owner_file = (s.service.store_root / "enrol-a" / "thumb.Data").read_bytes()
+    other_file = (s.service.store_root / "enrol-b" / "thumb.Data").read_bytes()
+
+    # A probe of the owner that the other finger's template scores weakly (1..45).
+    lib = Library()
+    lib.lib.Quorvane_CreateTemplate.argtypes = [ctypes.c_char_p, ctypes.c_int16, ctypes.c_int16, ctypes.c_char_p,
+                                                ctypes.POINTER(ctypes.c_int32)]
+    lib.lib.Quorvane_CreateTemplate.restype = ctypes.c_int16
+    probe = None
+    for image in owner[16:]:
+        live = plain_template(lib, image)
+        if live is None:
+            continue
+        weak = lib.score(PRODUCT_PLAIN, other_file, live)
+        if 0 < weak <= ACCEPT_SCORE and lib.score(PRODUCT_PLAIN, owner_file, live) > ACCEPT_SCORE:
+            probe = image
+            break
+    assert probe is not None, "no probe of the owner scores weakly against the other finger"
+
+    # Whatever order the directory lists, the other finger comes first.
+    for name in ("u1", "u2"):
+        (s.service.store_root / name).mkdir()
+    first, second = [n for n in os.listdir(s.service.store_root) if n in ("u1", "u2")]
+    (s.service.store_root / first / "thumb.Data").write_bytes(other_file)
+    (s.service.store_root / second / "thumb.Data").write_bytes(owner_file)
+    for name in ("enrol-a", "enrol-b"):
+        shutil.rmtree(s.service.store_root / name)
+
+    s.client.signals.clear()
+    s.client.fprint.Verify("")
+    s.touch(probe)
+    assert s.wait_status("VerifyStatus", lambda st: True) == (second, 0, {})
+    scores = [int(v) for v in re.findall(r"matchUpdate score:(-?\d+)", s.service.log())]
+    assert 0 < scores[-2] <= ACCEPT_SCORE < scores[-1]
+    assert (s.service.store_root / first / "thumb.Data").read_bytes() == other_file
+    assert (s.service.store_root / second / "thumb.Data").read_bytes() != owner_file
