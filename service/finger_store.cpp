@@ -19,6 +19,8 @@ namespace {
 constexpr size_t kPathSize = 256;
 constexpr char kFingerSuffix[] = ".Data";
 constexpr size_t kSuffixLength = sizeof kFingerSuffix - 1;
+// Name prefix of a finger file being written (hidden from listings).
+constexpr char kTempPrefix[] = ".finger.";
 
 struct DirCloser {
     DIR *dir;
@@ -154,12 +156,25 @@ int getSubFile(const char *path, char *list, size_t listSize, int mode) {
     return count;
 }
 
+// Removes the temporary files a service killed while writing left behind.
+// Only one worker ever writes, so any such file is stale when a write begins.
+static void removeStaleTemporaries(const char *dir) {
+    DirCloser entries{opendir(dir)};
+    if (entries.dir == nullptr) return;
+    while (const dirent *entry = readdir(entries.dir)) {
+        char stale[kPathSize];
+        if (strncmp(entry->d_name, kTempPrefix, sizeof kTempPrefix - 1) == 0 && joinPath(stale, dir, entry->d_name))
+            unlink(stale);
+    }
+}
+
 int vkReplaceFile(const char *path, const uint8_t *data, size_t size) {
     char dir[kPathSize];
     directoryOf(path, dir);
+    removeStaleTemporaries(dir);
     char temp[kPathSize];
     // A hidden name: listings never show a half-written file.
-    if (!joinPath(temp, dir, ".finger.XXXXXX")) return -1;
+    if (!joinPath(temp, dir, kTempPrefix, "XXXXXX")) return -1;
     FdCloser file{mkstemp(temp)};
     if (file.fd < 0) return -1;
     const bool written = fchmod(file.fd, 0600) == 0 && writeAll(file.fd, data, size) && fsync(file.fd) == 0;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +72,19 @@ TEST_F(FingerStore, ReplacingKeepsTheOldFileWhenTheNewOneCannotBeWritten) {
     // A target whose directory is gone cannot be written; nothing is created.
     EXPECT_EQ(vkReplaceFile((root + "/missing/x.Data").c_str(), renewed.data(), renewed.size()), -1);
     EXPECT_FALSE(fs::exists(root + "/missing"));
+}
+
+TEST_F(FingerStore, AWriteClearsTemporariesLeftByAKilledServiceOnly) {
+    ASSERT_EQ(vkSaveFingerFile("carl", "thumb", templ.data()), 0);
+    touch(user("carl") + ".finger.a1B2c3", 1000);
+    touch(user("carl") + ".finger.zzzzzz", 0);
+    touch(user("carl") + ".keep");
+    touch(user("carl") + "finger.Data");
+    ASSERT_EQ(vkSaveFingerFile("carl", "index", templ.data()), 0);
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(user("carl"))) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".keep", "finger.Data", "index.Data", "thumb.Data"}));
 }
 
 TEST_F(FingerStore, ListingSkipsHiddenShortForeignAndNonRegularEntries) {
