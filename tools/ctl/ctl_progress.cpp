@@ -10,8 +10,13 @@ std::string progressBar(int percent, int width) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     const int filled = percent * width / 100;
-    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '-') +
-           "]";
+    std::string bar;
+    bar.reserve(static_cast<size_t>(width) + 2);
+    bar += '[';
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(width - filled), '-');
+    bar += ']';
+    return bar;
 }
 
 void Progress::start(const std::string &user, const std::string &finger) {

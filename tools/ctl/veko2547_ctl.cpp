@@ -326,6 +326,8 @@ int reportWaitEnd(Next next, const char *what, int timeoutS) {
 int cmdEnroll(ctl::Bus &bus, const Options &opt, const std::string &user, const std::string &finger) {
     ctl::CallError err;
     if (!bus.watchStatus(err)) return fail("enroll: " + ctl::describeError(err));
+    // From here on Ctrl-C must not end the process before it has stopped and released.
+    installInterruptHandlers();
     Claimed session(bus, "StopEnroll");
     if (!session.claim(err)) return fail("enroll: " + ctl::describeError(err));
     const char *id = user.c_str();
@@ -372,6 +374,8 @@ int cmdEnroll(ctl::Bus &bus, const Options &opt, const std::string &user, const 
 int cmdVerify(ctl::Bus &bus, const Options &opt, const std::string &finger) {
     ctl::CallError err;
     if (!bus.watchStatus(err)) return fail("verify: " + ctl::describeError(err));
+    // From here on Ctrl-C must not end the process before it has stopped and released.
+    installInterruptHandlers();
     Claimed session(bus, "StopVerify");
     if (!session.claim(err)) return fail("verify: " + ctl::describeError(err));
     const char *name = finger.c_str();
@@ -464,6 +468,5 @@ int main(int argc, char **argv) {
         return kExitOk;
     }
     if (opt.args.empty()) return usageError("no command given");
-    installInterruptHandlers();
     return run(opt);
 }

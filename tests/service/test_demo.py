@@ -1,0 +1,34 @@
+"""The one-command demonstration runs to completion on the built tree."""
+import os
+import signal
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import SOURCE_DIR
+
+BUILD = os.environ.get("VEKO_BUILD_DIR", "")
+
+
+@pytest.mark.skipif(not BUILD or not Path(BUILD, "CMakeCache.txt").exists(), reason="needs a configured build")
+def test_demo_runs_to_completion_and_cleans_up():
+    env = dict(os.environ, VEKO_DEMO_BUILD=BUILD)
+    env.pop("DBUS_SYSTEM_BUS_ADDRESS", None)
+    before = set(Path("/tmp").glob("veko-demo.*"))
+    # Its own session, so that everything it started can be ended if it hangs.
+    proc = subprocess.Popen([str(SOURCE_DIR / "demo")], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, start_new_session=True)
+    try:
+        out, err = proc.communicate(timeout=240)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGTERM)
+        out, err = proc.communicate(timeout=30)
+        pytest.fail("the demonstration did not finish: " + out + err)
+    assert proc.returncode == 0, out + err
+    assert "progress 90%" in out and 'enrolled finger "right-thumb" of user "alice"' in out
+    assert 'match: user "alice"' in out
+    assert out.count("no match") >= 1 and "exit status 1" in out
+    assert "renamed finger" in out and 'deleted finger "thumb" of user "alice"' in out
+    # Its temporary folder (bus, store, fingers) is gone again.
+    assert set(Path("/tmp").glob("veko-demo.*")) == before
