@@ -257,3 +257,30 @@ def test_timeout_stops_a_verification_nobody_touches(harness, simbus):
     assert time.monotonic() - started < 15
     assert sensor.capturing is None
     assert state(harness.bus.address) == "State: 1 (free)"
+
+
+@needs_fingers
+def test_refusals_and_empty_store_give_their_own_messages(rig, fingers):
+    harness, service, sensor, feeder = rig
+    address = harness.bus.address
+    # Nothing enrolled: the service ends the verification after one touch.
+    feeder.present(fingers["other"])
+    result = run_ctl(address, "verify")
+    assert (result.returncode, result.stdout.splitlines()[-1]) == (
+        1, "no match: nothing enrolled to compare with, or the touch could not be read")
+
+    user = service.store_root / "frank"
+    user.mkdir()
+    for i in range(10):
+        (user / f"f{i}.Data").write_bytes(bytes(28000))
+    result = run_ctl(address, "enroll", "frank", "f10")
+    assert (result.returncode, result.stderr) == (
+        2, 'veko2547-ctl: enroll: user "frank" already has 10 fingers; delete one first\n')
+    assert state(address) == "State: 1 (free)"
+
+
+def test_installed_next_to_the_service(tmp_path):
+    subprocess.run(["cmake", "--install", str(BUILD), "--prefix", "/usr"], check=True, capture_output=True,
+                   env={**os.environ, "DESTDIR": str(tmp_path)})
+    sbin = tmp_path / "usr" / "sbin"
+    assert os.access(sbin / "veko2547-ctl", os.X_OK) and os.access(sbin / "veko2547_svr", os.X_OK)
