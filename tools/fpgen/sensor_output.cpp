@@ -111,8 +111,13 @@ std::vector<uint8_t> rawCapture(const SensorModel &model, const imageio::GrayIma
 }
 
 SyntheticCapture syntheticCapture(const MasterPrint &master, const SensorModel &model, int index, Placement placement) {
+    return renderCapture(master, model,
+                         impressionFor(master, model.width, model.height, model.productId, index, placement));
+}
+
+SyntheticCapture renderCapture(const MasterPrint &master, const SensorModel &model, const ImpressionParams &params) {
     SyntheticCapture result;
-    result.params = impressionFor(master, model.width, model.height, model.productId, index, placement);
+    result.params = params;
     const CaptureLayers layers = renderImpression(master, result.params, model.width, model.height);
     result.gray = composeGray8(layers);
     if (model.productId == capture::kProduct12Bit) result.values12 = composeRaw12(layers);

@@ -69,4 +69,8 @@ struct SyntheticCapture {
 SyntheticCapture syntheticCapture(const MasterPrint &master, const SensorModel &model, int index,
                                   Placement placement = Placement::NearCentre);
 
+// The capture of a given pose (for example one of syntheticCapture's with a
+// factor switched off).
+SyntheticCapture renderCapture(const MasterPrint &master, const SensorModel &model, const ImpressionParams &params);
+
 }  // namespace fpgen
