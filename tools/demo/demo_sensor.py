@@ -10,6 +10,9 @@ Run as a program it sets up a simulated USB bus with one sensor, writes the
 environment the service needs (SENSOR_ENV, shell syntax) into the work
 directory and feeds the set of images named in the file `present` of that
 directory ("owner-enrol", "owner-verify", "other", or "none"), until SIGTERM.
+Once it touches with a newly named set it writes that name into the file
+`presented`, so that a caller can wait for the switch before it asks the
+service for a capture.
 """
 import argparse
 import os
@@ -36,6 +39,7 @@ class Feeder(threading.Thread):
         self.lock = threading.Lock()
         self.images = []
         self.next = 0
+        self.generation = 0  # counts present() calls, so that no image of an older set is placed
         self.touches = 0
         self.stopped = threading.Event()
 
@@ -44,6 +48,7 @@ class Feeder(threading.Thread):
         with self.lock:
             self.images = list(images)
             self.next = 0
+            self.generation += 1
 
     def _capture_waiting(self):
         with self.sensor.lock:
@@ -53,10 +58,13 @@ class Feeder(threading.Thread):
         while not self.stopped.is_set():
             with self.lock:
                 image = self.images[self.next % len(self.images)] if self.images else None
+                generation = self.generation
             if image is None or not self._capture_waiting():
                 time.sleep(0.02)
                 continue
             with self.lock:
+                if generation != self.generation:
+                    continue  # the set changed meanwhile
                 self.next += 1
             sent = self.sensor.images_sent
             self.sensor.place_finger(image)
@@ -120,6 +128,9 @@ def main():
         if wanted != current and wanted in sets:
             feeder.present(sets[wanted])
             current = wanted
+            tmp = work / "presented.tmp"
+            tmp.write_text(wanted + "\n")
+            tmp.rename(work / "presented")
         done.wait(0.05)
     feeder.stop()
     bus.close()
