@@ -291,6 +291,32 @@ void releaseTransfer(libusb_transfer *transfer) {
     if (s_callbackRan) libusb_free_transfer(transfer);
 }
 
+// Submits a filled transfer and waits for its end; while it runs it stands in
+// `inflight`, where close can cancel it. Returns false when libusb refuses the
+// submission (its error in *code; the transfer is freed and the event thread
+// ended), else true with the completion code in *code (the transfer released).
+bool runTransfer(libusb_transfer *transfer, libusb_transfer *&inflight, int32_t *code) {
+    int err;
+    {
+        std::lock_guard<std::mutex> lock(s_inflightLock);
+        err = libusb_submit_transfer(transfer);
+        if (err == 0) inflight = transfer;
+    }
+    if (err != 0) {
+        *code = err;
+        libusb_free_transfer(transfer);
+        abortBeforeSubmit();
+        return false;
+    }
+    *code = waitForCompletion(transfer);
+    {
+        std::lock_guard<std::mutex> lock(s_inflightLock);
+        inflight = nullptr;
+    }
+    releaseTransfer(transfer);
+    return true;
+}
+
 }  // namespace
 
 int ssUsblst(char *list, uint32_t vid, uint32_t pid) {
@@ -407,24 +433,11 @@ int ssUsbTxAsyn(const uint8_t *data, int32_t size) {
     }
     libusb_fill_bulk_transfer(transfer, m_dev_handle, m_EP_OUT, const_cast<uint8_t *>(data), size, tx_cb, nullptr,
                               static_cast<unsigned>(m_msWait));
-    int err;
-    {
-        std::lock_guard<std::mutex> inflight(s_inflightLock);
-        err = libusb_submit_transfer(transfer);
-        if (err == 0) s_tx_transfer = transfer;
-    }
-    if (err != 0) {
+    int32_t code;
+    if (!runTransfer(transfer, s_tx_transfer, &code)) {
         _vklogstr("usb tx fail");
-        libusb_free_transfer(transfer);
-        abortBeforeSubmit();
         return kUsbErrSubmit;
     }
-    int32_t code = waitForCompletion(transfer);
-    {
-        std::lock_guard<std::mutex> inflight(s_inflightLock);
-        s_tx_transfer = nullptr;
-    }
-    releaseTransfer(transfer);
     if (code == kUsbDone) {
         _vklogstr("txd ok");
         return kUsbOk;
@@ -450,24 +463,11 @@ int ssUsbRxdAsyn(uint8_t *buf, const int32_t *len, int32_t factor, int32_t *actu
     }
     unsigned timeoutMs = factor > 0 ? static_cast<unsigned>(factor) * kReadTimeoutUnitMs : 0;
     libusb_fill_bulk_transfer(transfer, m_dev_handle, m_EP_IN, buf, length, callbackRevc, nullptr, timeoutMs);
-    int err;
-    {
-        std::lock_guard<std::mutex> inflight(s_inflightLock);
-        err = libusb_submit_transfer(transfer);
-        if (err == 0) m_rx_transfer = transfer;
-    }
-    if (err != 0) {
-        _vklog("ss rxd err =%d\n", err);
-        libusb_free_transfer(transfer);
-        abortBeforeSubmit();
+    int32_t code;
+    if (!runTransfer(transfer, m_rx_transfer, &code)) {
+        _vklog("ss rxd err =%d\n", code);
         return kUsbErrSubmit;
     }
-    int32_t code = waitForCompletion(transfer);
-    {
-        std::lock_guard<std::mutex> inflight(s_inflightLock);
-        m_rx_transfer = nullptr;
-    }
-    releaseTransfer(transfer);
     _vklog("ss rxd =%d", code);
     switch (code) {
     case kUsbDone:
