@@ -128,8 +128,7 @@ void MatMul(const int16_t *matrix, const int16_t *vector, int16_t *out, int32_t 
     }
 }
 
-void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
-                           int32_t length) {
+void WindowGradients(const int16_t *window, int32_t cols, int32_t rows, int16_t *gradient) {
     int16_t *g = gradient;
     for (int32_t r = 1; r < rows - 1; ++r) {
         const int16_t *w = window + r * cols;
@@ -138,6 +137,18 @@ void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Mi
             *g++ = static_cast<int16_t>(w[c + cols] - w[c - cols]);
         }
     }
+}
+
+int32_t DescriptorRotation(const FeatureSet &set, uint32_t i) {
+    const int32_t angle = static_cast<int32_t>(set.points[i].angle % 360);
+    // Minutiae: columns along angle + 90, rows along angle + 180.
+    // Knee points: columns along the angle, rows along angle + 90.
+    return i < set.minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
+}
+
+void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
+                           int32_t length) {
+    WindowGradients(window, cols, rows, gradient);
     ThreshNormGradientVector(gradient, length);
     SubtractImg(gradient, g_meanvec, length, 1);
     MatMul(g_eigspace, gradient, point->descriptor, length, kDescriptorLength);
@@ -151,11 +162,8 @@ void CreateDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int
     for (uint32_t i = 0; i < n && i < static_cast<uint32_t>(kMaxFeaturePoints); ++i) {
         Minutia &point = set->points[i];
         std::memset(point.descriptor, 0, sizeof point.descriptor);
-        const int32_t angle = static_cast<int32_t>(point.angle % 360);
-        // Minutiae: columns along angle + 90, rows along angle + 180.
-        // Knee points: columns along the angle, rows along angle + 90.
-        const int32_t rotation = i < set->minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
-        MakeImgWindowInterpol(image, width, height, &point, rotation, window, kDescriptorWindow, kDescriptorWindow);
+        MakeImgWindowInterpol(image, width, height, &point, DescriptorRotation(*set, i), window, kDescriptorWindow,
+                              kDescriptorWindow);
         TrainPcaGradientImage(window, kDescriptorWindow, kDescriptorWindow, &point, gradient, kGradientLength);
     }
 }

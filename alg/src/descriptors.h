@@ -35,6 +35,14 @@ void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Mi
 // when anything was clipped, scales it back to length about 512.
 void ThreshNormGradientVector(int16_t *vector, int32_t length);
 
+// The window's raw gradient vector (gx then gy for rows and columns 1..n-2),
+// the first step of TrainPcaGradientImage.
+void WindowGradients(const int16_t *window, int32_t cols, int32_t rows, int16_t *gradient);
+
+// Rotation of point i's descriptor window, in degrees: minutiae and knee
+// points are turned differently.
+int32_t DescriptorRotation(const FeatureSet &set, uint32_t i);
+
 // vector -= mean, element by element, for `rows` consecutive vectors.
 void SubtractImg(int16_t *vector, const int16_t *mean, int32_t length, int32_t rows);
 

@@ -41,6 +41,7 @@
 #include "fixedmath.h"
 #include "library_flow.h"
 #include "pair_list.h"
+#include "point_gradients.h"
 #include "sensor_output.h"
 #include "template_pipeline.h"
 
@@ -80,25 +81,10 @@ bool addCapture(const fpeval::Capture &capture, CaptureRecord &record, Store &st
     for (const auto &model : fpgen::kSensorModels)
         if (model.productId == capture.productId) width = model.width, height = model.height;
     const uint32_t n = FeaturePointCount(*set);
-    int16_t window[kWindowSamples];
     int16_t gradient[kGradientLength];
     for (uint32_t i = 0; i < n; ++i) {
         PointRecord rec{set->points[i], groupOf(*set, i), -1};
-        Minutia point = set->points[i];
-        const int32_t angle = static_cast<int32_t>(point.angle % 360);
-        const int32_t rotation = i < set->minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
-        MakeImgWindowInterpol(g_fGaussSmooth, width, height, &point, rotation, window, kDescriptorWindow,
-                              kDescriptorWindow);
-        if (point.coverage == 55) {
-            int16_t *g = gradient;
-            for (int r = 1; r < kDescriptorWindow - 1; ++r) {
-                const int16_t *w = window + r * kDescriptorWindow;
-                for (int c = 1; c < kDescriptorWindow - 1; ++c) {
-                    *g++ = static_cast<int16_t>(w[c + 1] - w[c - 1]);
-                    *g++ = static_cast<int16_t>(w[c + kDescriptorWindow] - w[c - kDescriptorWindow]);
-                }
-            }
-            ThreshNormGradientVector(gradient, kGradientLength);
+        if (pcatrain::pointGradients(g_fGaussSmooth, width, height, *set, i, gradient)) {
             rec.vector = store.count();
             store.vectors.insert(store.vectors.end(), gradient, gradient + kGradientLength);
         }

@@ -24,6 +24,7 @@
 #include "basis_writer.h"
 #include "descriptors.h"
 #include "pgm.h"
+#include "point_gradients.h"
 #include "template_pipeline.h"
 
 namespace fs = std::filesystem;
@@ -62,24 +63,9 @@ int addCapture(const imageio::GrayImage &capture, Samples &samples) {
     const auto *set = reinterpret_cast<const FeatureSet *>(tempbuf + pipeline_layout::kFeatureSet);
     const uint32_t n = FeaturePointCount(*set);
     int added = 0;
-    int16_t window[kWindowSamples];
     int16_t gradient[kGradientLength];
     for (uint32_t i = 0; i < n; ++i) {
-        Minutia point = set->points[i];
-        const int32_t angle = static_cast<int32_t>(point.angle % 360);
-        const int32_t rotation = i < set->minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
-        MakeImgWindowInterpol(g_fGaussSmooth, capture.width, capture.height, &point, rotation, window,
-                              kDescriptorWindow, kDescriptorWindow);
-        if (point.coverage != 55) continue;
-        int16_t *g = gradient;
-        for (int r = 1; r < kDescriptorWindow - 1; ++r) {
-            const int16_t *w = window + r * kDescriptorWindow;
-            for (int c = 1; c < kDescriptorWindow - 1; ++c) {
-                *g++ = static_cast<int16_t>(w[c + 1] - w[c - 1]);
-                *g++ = static_cast<int16_t>(w[c + kDescriptorWindow] - w[c - kDescriptorWindow]);
-            }
-        }
-        ThreshNormGradientVector(gradient, kGradientLength);
+        if (!pcatrain::pointGradients(g_fGaussSmooth, capture.width, capture.height, *set, i, gradient)) continue;
         samples.vectors.insert(samples.vectors.end(), gradient, gradient + kGradientLength);
         ++added;
     }

@@ -1,0 +1,17 @@
+// The normalised gradient vector of a point's descriptor window, sampled from
+// the smoothed image exactly as the descriptor stage samples it: what the
+// basis trainers learn from.
+#pragma once
+#include <cstdint>
+
+#include "descriptors.h"
+
+namespace pcatrain {
+
+// Writes point i's normalised gradient vector (kGradientLength values) into
+// `gradient`. Returns false, leaving it undefined, when the window does not lie
+// wholly inside the width x height image.
+bool pointGradients(const int16_t *image, int32_t width, int32_t height, const FeatureSet &set, uint32_t i,
+                    int16_t *gradient);
+
+}  // namespace pcatrain
