@@ -129,6 +129,11 @@ QV_API extern const int16_t aGA_g_StaticRatios[100];
 QV_API int32_t Quorvane_Init(int32_t sensorType);
 QV_API char *Quorvane_GetAlgVersion(char *out);
 QV_API int32_t Quorvane_GetMaskSegmentThreshold(const int16_t *whiteLevel);
+/* Recognition profile of the templates created from now on: 1 (the original
+ * algorithm, the default) or 2 (gallery of touches). Returns 0, or -1 and
+ * changes nothing for another value. Quorvane_Init leaves it as it is;
+ * matching, merging and renewal follow the stored template's profile. */
+QV_API int32_t Quorvane_SetRecognitionProfile(int32_t profile);
 
 /* ---- Templates ---- */
 QV_API int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_t height, uint8_t *templ, int32_t *info);

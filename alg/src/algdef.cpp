@@ -28,27 +28,9 @@ constexpr int32_t kSixteenBitType = 3;
 constexpr int32_t kReferenceArea = 112 * 88;
 constexpr int32_t kWhiteLevel12Bit = 3018;
 
-constexpr int digitValue(char c) { return c - '0'; }
-
-constexpr VersionCode deriveVersionCode(const char *c) {
-    const uint32_t major = static_cast<uint32_t>(10 * digitValue(c[9]) + digitValue(c[10]));
-    const uint32_t minor = static_cast<uint32_t>(10 * digitValue(c[12]) + digitValue(c[13]));
-    const uint32_t patch = static_cast<uint32_t>(10 * digitValue(c[15]) + digitValue(c[16]));
-    uint32_t build = 0;
-    if (c[17] != '\0' && c[18] != '\0') {
-        build = c[19] != '\0' ? static_cast<uint32_t>(10 * digitValue(c[18]) + digitValue(c[19]))
-                              : static_cast<uint32_t>(digitValue(c[18]));
-    }
-    const uint32_t v = (major << 3) + (minor << 10) + (patch << 17) + (build << 24);
-    return VersionCode{{static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-                        static_cast<uint8_t>(v), static_cast<uint8_t>(c[17])}};
-}
-
-constexpr VersionCode kVersionCode = deriveVersionCode(kAlgVersionString);
+constexpr VersionCode kVersionCode = DeriveVersionCode(kAlgVersionString);
 
 }  // namespace
-
-VersionCode DeriveVersionCode(const char *version) { return deriveVersionCode(version); }
 
 // Values before the first Quorvane_Init: a 112 x 88, 12-bit configuration.
 int32_t IMAGE_WIDTH_SRC = 112;
@@ -90,7 +72,7 @@ static_assert(sizeof(kAlgVersionString) <= QV_VERSION_FIELD_SIZE);
 static void setVersionFields() {
     std::memset(g_cAlgVerNo, 0, sizeof g_cAlgVerNo);
     std::memcpy(g_cAlgVerNo, kAlgVersionString, sizeof kAlgVersionString - 1);
-    const VersionCode code = deriveVersionCode(g_cAlgVerNo);
+    const VersionCode code = DeriveVersionCode(g_cAlgVerNo);
     std::memcpy(g_cAlgVerNoKey, code.bytes, sizeof g_cAlgVerNoKey);
 }
 

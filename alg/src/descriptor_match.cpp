@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fixedmath.h"
+#include "match_rules.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ constexpr int32_t kDuplicateDistance = 565;
 constexpr int32_t kInitialRatio = 400;
 // Candidates ordered by weight at the front of the list: the anchors.
 constexpr uint32_t kSortedFront = 12;
+// Most proposals one probe point can make.
+constexpr int32_t kMaxProposals = 4;
 
 int32_t pixelDistance(const Minutia &a, const Minutia &b) {
     return sqrt_256(static_cast<int32_t>(a.x) - static_cast<int32_t>(b.x),
@@ -97,12 +100,116 @@ void claim(Claims &c, int32_t refIndex, uint32_t probeIndex, int32_t ratio, int3
     c.owner[refIndex] = static_cast<uint16_t>(probeIndex + 1);
 }
 
+// Euclidean distance within the duplicate radius.
+bool withinDuplicateRadius(const Minutia &a, const Minutia &b) {
+    const int32_t dx = static_cast<int32_t>(a.x) - static_cast<int32_t>(b.x);
+    const int32_t dy = static_cast<int32_t>(a.y) - static_cast<int32_t>(b.y);
+    return dx * dx + dy * dy <= kDuplicateRadius * kDuplicateRadius;
+}
+
+// Up to kMaxProposals + 1 nearest reference points of one probe point in
+// [begin, end), none within the duplicate radius of a nearer one, nearest first.
+struct Nearest {
+    uint32_t index[kMaxProposals + 1];
+    int32_t distance[kMaxProposals + 1];
+    int32_t count;
+};
+
+void nearestOfKind(const FeatureSet &ref, uint32_t begin, uint32_t end, const Minutia &probe, int32_t wanted,
+                   Nearest &out) {
+    out.count = 0;
+    for (uint32_t k = begin; k < end; ++k) {
+        const int32_t d = Distance(probe, ref.points[k]);
+        // Only a point that would enter the list is looked at further.
+        if (out.count == wanted + 1 && d >= out.distance[wanted]) continue;
+        // A nearer point within the radius stands for this one; a farther one gives way.
+        int32_t near = -1;
+        for (int32_t t = 0; t < out.count; ++t)
+            if (withinDuplicateRadius(ref.points[k], ref.points[out.index[t]])) {
+                near = t;
+                break;
+            }
+        if (near >= 0) {
+            if (d >= out.distance[near]) continue;
+            for (int32_t u = near; u + 1 < out.count; ++u) {
+                out.index[u] = out.index[u + 1];
+                out.distance[u] = out.distance[u + 1];
+            }
+            --out.count;
+        }
+        int32_t pos = out.count;
+        while (pos > 0 && out.distance[pos - 1] > d) --pos;
+        if (pos > wanted) continue;
+        const int32_t last = out.count < wanted + 1 ? out.count : wanted;
+        for (int32_t u = last; u > pos; --u) {
+            out.index[u] = out.index[u - 1];
+            out.distance[u] = out.distance[u - 1];
+        }
+        out.index[pos] = k;
+        out.distance[pos] = d;
+        if (out.count < wanted + 1) ++out.count;
+    }
+}
+
 }  // namespace
 
+int32_t ProposeCandidates(const FeatureSet &ref, const FeatureSet &probe, PairList &list, const MatchRules &rules) {
+    std::memset(list.nearDuplicate, 0, sizeof list.nearDuplicate);
+    const int32_t wanted = rules.proposalsPerPoint < kMaxProposals ? rules.proposalsPerPoint : kMaxProposals;
+    const uint32_t refEnd[3] = {ref.minutiaCount, ref.minutiaCount + ref.kneeCount, FeaturePointCount(ref)};
+    const uint32_t probeEnd[3] = {probe.minutiaCount, probe.minutiaCount + probe.kneeCount, FeaturePointCount(probe)};
+    uint32_t n = 0;
+    uint32_t groupCount[3] = {0, 0, 0};
+    for (int32_t g = 0; g < 3; ++g) {
+        const uint32_t refBegin = g == 0 ? 0 : refEnd[g - 1];
+        const uint32_t probeBegin = g == 0 ? 0 : probeEnd[g - 1];
+        const uint32_t start = n;
+        for (uint32_t j = probeBegin; j < probeEnd[g] && refEnd[g] >= refBegin + 2; ++j) {
+            Nearest near;
+            nearestOfKind(ref, refBegin, refEnd[g], probe.points[j], wanted, near);
+            for (int32_t c = 0; c + 1 < near.count && c < wanted; ++c) {
+                const int32_t d = near.distance[c];
+                const int32_t next = near.distance[c + 1];
+                const int32_t ratio = next > 0 ? d * 100 / next : kNoDescriptorMatch;
+                if (d > kMaxBestDistance || ratio > (c == 0 ? kMaxRatio : rules.nextProposalRatio)) break;
+                if (c == 0 && next > kMaxSecondDistance) break;
+                if (n >= static_cast<uint32_t>(kMaxFeaturePoints)) break;
+                const int32_t weight = (kMaxRatio - ratio) * 2;
+                list.pairs[n++] =
+                    CandidatePair{j, near.index[c], weight > rules.minProposalWeight ? weight : rules.minProposalWeight,
+                                  kPairCandidate};
+            }
+        }
+        groupCount[g] = n - start;
+    }
+    list.total = n;
+    list.minutiaPairs = groupCount[0];
+    list.kneePairs = groupCount[1];
+    list.valleyKneePairs = groupCount[2];
+    int32_t weightSum = 0;
+    for (uint32_t k = 0; k < n; ++k) weightSum += list.pairs[k].weight;
+    // The whole list heaviest first (stable): anchors first, and pairing takes
+    // the strongest proposal of a point first.
+    for (uint32_t p = 1; p < n; ++p) {
+        const CandidatePair t = list.pairs[p];
+        uint32_t q = p;
+        while (q > 0 && list.pairs[q - 1].weight < t.weight) {
+            list.pairs[q] = list.pairs[q - 1];
+            --q;
+        }
+        list.pairs[q] = t;
+    }
+    return weightSum;
+}
+
+namespace {}  // namespace
+
 int32_t Distance(const Minutia &a, const Minutia &b) {
+    // Values lie in -128..127, so a difference fits 16 bits: written this way
+    // the compiler multiplies and adds pairs of 16-bit lanes at once.
     int32_t sum = 0;
     for (int32_t i = 0; i < kDescriptorLength; ++i) {
-        const int32_t d = a.descriptor[i] - b.descriptor[i];
+        const int16_t d = static_cast<int16_t>(a.descriptor[i] - b.descriptor[i]);
         sum += d * d;
     }
     return sum;
@@ -121,6 +228,8 @@ int32_t SiftMatch3(const FeatureSet &ref, const FeatureSet &probe, PairList &lis
     const uint32_t refTotal = FeaturePointCount(ref);
     const uint32_t probeTotal = FeaturePointCount(probe);
     if (refTotal < 2 || probeTotal < 2) return 0;
+    const MatchRules &rules = ActiveMatchRules();
+    if (rules.proposalsPerPoint > 1) return ProposeCandidates(ref, probe, list, rules);
 
     // The owner table is 16 bits wide so that a probe of more than 254 points
     // (a merged template given as the probe) cannot wrap an owner.

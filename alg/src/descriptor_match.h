@@ -29,4 +29,13 @@ int32_t PointMatchList1(const FeatureSet &ref, const Minutia &probe, int32_t &in
 // has fewer than 2 points.
 int32_t SiftMatch3(const FeatureSet &ref, const FeatureSet &probe, PairList &list);
 
+struct MatchRules;
+// Candidate collection with several proposals per probe point (rules with
+// proposalsPerPoint above 1; SiftMatch3 calls it under such rules): every
+// probe point proposes its nearest reference points of its own group, the
+// first under the ratio test, further ones while each is at most
+// nextProposalRatio % of the next; the list is ordered heaviest first and
+// carries no near-duplicate flags. Returns the total weight.
+int32_t ProposeCandidates(const FeatureSet &ref, const FeatureSet &probe, PairList &list, const MatchRules &rules);
+
 #endif

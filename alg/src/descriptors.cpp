@@ -10,6 +10,8 @@ constexpr int32_t kFractionBits = 9;
 constexpr int32_t kOne = 1 << kFractionBits;
 constexpr int32_t kFractionMask = kOne - 1;
 constexpr int32_t kClipLevel = 102;
+constexpr int32_t kOneQuarterPixels = 4;
+constexpr int32_t kGallerySpacingQuarters = 6;
 
 // Rows of the image used for a sample at row py: py and py + 1, or the
 // nearest edge row twice when py lies outside.
@@ -45,8 +47,14 @@ bool insideFastArea(int32_t u, int32_t v, int32_t width, int32_t height) {
 
 void MakeImgWindowInterpol(const int16_t *image, int32_t width, int32_t height, Minutia *point, int32_t rotation,
                            int16_t *window, int32_t cols, int32_t rows) {
-    const int32_t c = cos512(rotation);
-    const int32_t s = sin512(rotation);
+    MakeSpacedWindow(image, width, height, point, rotation, window, cols, rows, kOneQuarterPixels);
+}
+
+void MakeSpacedWindow(const int16_t *image, int32_t width, int32_t height, Minutia *point, int32_t rotation,
+                      int16_t *window, int32_t cols, int32_t rows, int32_t spacingQuarters) {
+    // One sample step, 9 fraction bits; at one pixel spacing exactly cos512 and sin512.
+    const int32_t c = (cos512(rotation) * spacingQuarters) >> 2;
+    const int32_t s = (sin512(rotation) * spacingQuarters) >> 2;
     const int32_t x = static_cast<int32_t>(point->x);
     const int32_t y = static_cast<int32_t>(point->y);
     int32_t rowU = (x << kFractionBits) - c * ((cols - 1) >> 1) - s * ((rows - 1) >> 1);
@@ -146,24 +154,45 @@ int32_t DescriptorRotation(const FeatureSet &set, uint32_t i) {
     return i < set.minutiaCount ? (630 - angle) % 360 : (360 - angle) % 360;
 }
 
+const DescriptorStyle &OriginalDescriptorStyle() {
+    static constexpr DescriptorStyle kStyle{kOneQuarterPixels, g_meanvec, g_eigspace};
+    return kStyle;
+}
+
+const DescriptorStyle &GalleryDescriptorStyle() {
+    static constexpr DescriptorStyle kStyle{kGallerySpacingQuarters, g_galleryMeanvec, g_galleryEigspace};
+    return kStyle;
+}
+
 void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
                            int32_t length) {
+    StyledGradientDescriptor(window, cols, rows, point, gradient, length, OriginalDescriptorStyle());
+}
+
+void StyledGradientDescriptor(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
+                              int32_t length, const DescriptorStyle &style) {
     WindowGradients(window, cols, rows, gradient);
     ThreshNormGradientVector(gradient, length);
-    SubtractImg(gradient, g_meanvec, length, 1);
-    MatMul(g_eigspace, gradient, point->descriptor, length, kDescriptorLength);
+    SubtractImg(gradient, style.mean, length, 1);
+    MatMul(style.basis, gradient, point->descriptor, length, kDescriptorLength);
 }
 
 void CreateDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int32_t height, int16_t *window,
                        int16_t *gradient) {
+    CreateStyledDescriptors(set, image, width, height, window, gradient, OriginalDescriptorStyle());
+}
+
+void CreateStyledDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int32_t height, int16_t *window,
+                             int16_t *gradient, const DescriptorStyle &style) {
     const uint32_t n = FeaturePointCount(*set);
     std::memset(window, 0, kWindowSamples * sizeof *window);
     std::memset(gradient, 0, kGradientLength * sizeof *gradient);
     for (uint32_t i = 0; i < n && i < static_cast<uint32_t>(kMaxFeaturePoints); ++i) {
         Minutia &point = set->points[i];
         std::memset(point.descriptor, 0, sizeof point.descriptor);
-        MakeImgWindowInterpol(image, width, height, &point, DescriptorRotation(*set, i), window, kDescriptorWindow,
-                              kDescriptorWindow);
-        TrainPcaGradientImage(window, kDescriptorWindow, kDescriptorWindow, &point, gradient, kGradientLength);
+        MakeSpacedWindow(image, width, height, &point, DescriptorRotation(*set, i), window, kDescriptorWindow,
+                         kDescriptorWindow, style.spacingQuarters);
+        StyledGradientDescriptor(window, kDescriptorWindow, kDescriptorWindow, &point, gradient, kGradientLength,
+                                 style);
     }
 }

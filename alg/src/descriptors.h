@@ -20,16 +20,46 @@ static_assert(kGradientLength == 722);
 void CreateDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int32_t height, int16_t *window,
                        int16_t *gradient);
 
+// How a recognition profile describes points: the distance between window
+// samples in quarter pixels (4 = one pixel) and the basis projected on.
+struct DescriptorStyle {
+    int32_t spacingQuarters;
+    const int16_t *mean;   // kGradientLength values
+    const int16_t *basis;  // kDescriptorLength rows of kGradientLength values
+};
+// The original descriptors: samples one pixel apart, g_meanvec and g_eigspace.
+const DescriptorStyle &OriginalDescriptorStyle();
+// Profile 2: samples 1.5 pixels apart (the window spans 30 pixels, about
+// three ridge periods), its own basis (descriptor_basis_gallery.cpp).
+const DescriptorStyle &GalleryDescriptorStyle();
+
+// CreateDescriptors in the given style.
+void CreateStyledDescriptors(FeatureSet *set, const int16_t *image, int32_t width, int32_t height, int16_t *window,
+                             int16_t *gradient, const DescriptorStyle &style);
+
 // Samples a cols x rows window around the point, rotated by `rotation`
 // degrees, with bilinear interpolation at 9 fraction bits; writes the point's
 // coverage ((441 - clamped samples) >> 3).
 void MakeImgWindowInterpol(const int16_t *image, int32_t width, int32_t height, Minutia *point, int32_t rotation,
                            int16_t *window, int32_t cols, int32_t rows);
 
+// MakeImgWindowInterpol with samples spacingQuarters / 4 pixels apart.
+void MakeSpacedWindow(const int16_t *image, int32_t width, int32_t height, Minutia *point, int32_t rotation,
+                      int16_t *window, int32_t cols, int32_t rows, int32_t spacingQuarters);
+
 // Gradient vector of the window, normalisation, mean subtraction and
 // projection into the point's descriptor.
 void TrainPcaGradientImage(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
                            int32_t length);
+
+// TrainPcaGradientImage on the style's mean and basis.
+void StyledGradientDescriptor(const int16_t *window, int32_t cols, int32_t rows, Minutia *point, int16_t *gradient,
+                              int32_t length, const DescriptorStyle &style);
+
+// Profile 2's descriptor basis, learnt like g_meanvec and g_eigspace from
+// windows with the gallery style's spacing.
+extern const int16_t g_galleryMeanvec[kGradientLength];
+extern const int16_t g_galleryEigspace[kDescriptorLength * kGradientLength];
 
 // Scales the vector to length about 512, clips components to -102..102 and,
 // when anything was clipped, scales it back to length about 512.

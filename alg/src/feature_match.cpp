@@ -8,7 +8,10 @@
 #include "QVAlgDll.h"
 #include "descriptor_match.h"
 #include "fixedmath.h"
+#include "gallery_match.h"
+#include "match_rules.h"
 #include "minutiae_align.h"
+#include "recognition_profile.h"
 #include "template_codec.h"
 #include "template_merge.h"
 
@@ -123,7 +126,8 @@ void runAnchorTrials(const MatchWorkspace &ws, bool merging, const AlignmentLimi
         const int32_t dx = coord(q.x) - coord(p.x);
         const int32_t dy = coord(q.y) - coord(p.y);
         const int32_t d = GetAngleDis(coord(p.angle), coord(q.angle));
-        for (int32_t delta = -kRotationSpread; delta <= kRotationSpread && !run.stopped; ++delta)
+        const int32_t step = ActiveMatchRules().rotationStep;
+        for (int32_t delta = -(kRotationSpread / step) * step; delta <= kRotationSpread && !run.stopped; delta += step)
             runTrial(ws, merging, limits, i, j, dx, dy, (d + delta + 360) % 360, run);
     }
 }
@@ -203,7 +207,8 @@ bool TrialScore(int32_t pairScore, int32_t ridgeKneePairs, int32_t valleyKneePai
     if (s < 0) return false;
     const int64_t kneePairs = static_cast<int64_t>(ridgeKneePairs) + valleyKneePairs;
     const int64_t kneesUnpaired = kneeCandidates - kneePairs;
-    const int64_t m = kneePairs > kneesUnpaired ? kneePairs : kneesUnpaired;
+    int64_t m = kneePairs > kneesUnpaired ? kneePairs : kneesUnpaired;
+    if (ActiveMatchRules().distinctKneeCandidates) m /= 2;
     const int64_t d = (2 * m + unpaired) * kPairWorth;
     const int64_t t1 = 16 * (s / (d > kMinScoreDivisor ? d : kMinScoreDivisor));
     const int64_t sd = s + d;
@@ -353,6 +358,31 @@ int32_t FeatureMatch(const uint8_t *reference, const uint8_t *probe, uint8_t *me
     return score;
 }
 
+bool PrepareProbe(const uint8_t *probe, int32_t probeSize, int32_t profile, uint8_t *scratch, int32_t scratchSize,
+                  MatchWorkspace &ws) {
+    g_matchState = false;
+    if (scratch == nullptr || scratchSize < kMatchScratchSize) return false;
+    ws = MatchWorkspaceAt(scratch);
+    MFeatureTemp = FeatureSlot{ws.ref, ws.refMask};
+    MFeatureWait = FeatureSlot{ws.probe, ws.probeMask};
+    MFeatureMerge = FeatureSlot{ws.alignedRef, ws.mergeMask};
+    pxlyMatchPtMax = ws.best;
+    // The decoders clear the sets and fill the masks they use; the aligned
+    // sets are cleared trial by trial; only the lists start from nothing.
+    std::memset(ws.best, 0, 3 * sizeof(PairList));
+    return DecodeTemplateAs(probe, probeSize, &MFeatureWait, profile) >= 0;
+}
+
+int32_t MatchPreparedProbe(const MatchWorkspace &ws, const uint8_t *reference, int32_t referenceSize, int32_t profile) {
+    std::memset(resultMax, 0, sizeof resultMax);
+    ws.best->total = 0;
+    if (DecodeTemplateAs(reference, referenceSize, &MFeatureTemp, profile) < 0) return kMatchDecodeFailed;
+    if (SiftMatch3(*ws.ref, *ws.probe, *ws.candidates) < 1) return 0;
+    const AlignmentLimits limits = AlignmentLimitsFor(QV_CURRENT_VER);
+    runAnchorTrials(ws, false, limits);
+    return finalScore(ws, limits);
+}
+
 int32_t Match2Features(const uint8_t *reference, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize) {
     return FeatureMatch(reference, probe, nullptr, nullptr, nullptr, nullptr, scratch, scratchSize);
 }
@@ -361,7 +391,20 @@ bool MatchStateForRenewal() { return g_matchState && matchStamp() == g_matchStam
 void ConsumeMatchState() { g_matchState = false; }
 
 extern "C" int16_t Quorvane_MatchScore(const uint8_t *templA, const uint8_t *templB) {
-    const int32_t score = Match2Features(templA, templB, tempbuf, QV_WORKSPACE_SIZE);
+    ForgetGalleryMatch();
+    const int32_t pa = TemplateProfile(templA);
+    const int32_t pb = TemplateProfile(templB);
+    int32_t score;
+    if (pa == kProfileGallery && pb == kProfileGallery) {
+        score = GalleryMatch(templA, templB, tempbuf, QV_WORKSPACE_SIZE);
+    } else if (pa != 0 && pb != 0 && pa != pb) {
+        // Templates of different profiles never match; the engine's state of
+        // an earlier match is no longer the last match.
+        ConsumeMatchState();
+        score = 0;
+    } else {
+        score = Match2Features(templA, templB, tempbuf, QV_WORKSPACE_SIZE);
+    }
     // A score beyond the 16-bit range saturates instead of wrapping negative.
     return static_cast<int16_t>(score > INT16_MAX ? INT16_MAX : score);
 }

@@ -75,6 +75,16 @@ int32_t SpreadCorrection(int32_t version, int32_t score, const PairList &matched
 int32_t FeatureMatch(const uint8_t *reference, const uint8_t *probe, uint8_t *merged, uint16_t *overlap,
                      uint16_t *width, uint16_t *height, uint8_t *scratch, int32_t scratchSize);
 
+// One probe against many references (a gallery's islands): PrepareProbe lays
+// out the workspace in scratch and decodes the probe (a template of `profile`
+// in probeSize bytes) once; false when it does not decode or the scratch is
+// too small. MatchPreparedProbe then matches one reference template against
+// it like FeatureMatch's match path (the probe's pair marks are not set) and
+// returns the score, or -10000 when the reference does not decode.
+bool PrepareProbe(const uint8_t *probe, int32_t probeSize, int32_t profile, uint8_t *scratch, int32_t scratchSize,
+                  MatchWorkspace &ws);
+int32_t MatchPreparedProbe(const MatchWorkspace &ws, const uint8_t *reference, int32_t referenceSize, int32_t profile);
+
 // FeatureMatch without merge output.
 int32_t Match2Features(const uint8_t *reference, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize);
 

@@ -6,6 +6,7 @@
 
 #include "QVAlgDll.h"
 #include "fixedmath.h"
+#include "match_rules.h"
 
 namespace {
 
@@ -126,6 +127,8 @@ void LibAlignMatch(FeatureSet &A, FeatureSet &B, const PairList &candidates, int
     uint32_t valleyKnees = 0;
     int32_t angleTolerance = kCandidateAngle;
     const uint32_t ridgeEnd = A.minutiaCount + A.kneeCount;
+    // With several proposals per point a point pairs once, with its strongest proposal.
+    const bool pairOnce = ActiveMatchRules().proposalsPerPoint > 1;
     for (uint32_t k = 0; k < candidates.total; ++k) {
         const CandidatePair &cand = candidates.pairs[k];
         const uint32_t ai = cand.waitIndex;
@@ -139,6 +142,7 @@ void LibAlignMatch(FeatureSet &A, FeatureSet &B, const PairList &candidates, int
         const int32_t ddx = absValue(coord(a.x) - coord(b.x));
         const int32_t ddy = absValue(coord(a.y) - coord(b.y));
         if (e >= angleTolerance || ddx >= kCandidateDistance || ddy >= kCandidateDistance) continue;
+        if (pairOnce && (a.pairState != 0 || b.pairState != 0)) continue;
         const int32_t g = tableDistance(ddx, ddy);
         if (g >= kCandidateDistance) continue;
         a.pairState = 1;
@@ -190,6 +194,9 @@ int32_t CalNoMatchedNum3(const FeatureMask &refMask, const FeatureMask &probeMas
     unpaired = u;
 
     int32_t n = 0;
+    const bool distinct = ActiveMatchRules().distinctKneeCandidates;
+    uint8_t seen[kMaxFeaturePoints];
+    if (distinct) std::memset(seen, 0, sizeof seen);
     const uint32_t probeTotal = FeaturePointCount(alignedProbe);
     const uint32_t refTotal = FeaturePointCount(alignedRef);
     for (uint32_t k = 0; k < candidates.total; ++k) {
@@ -198,7 +205,12 @@ int32_t CalNoMatchedNum3(const FeatureMask &refMask, const FeatureMask &probeMas
         if (wi < alignedProbe.minutiaCount || wi >= probeTotal || ti >= refTotal) continue;
         const Minutia &r = alignedRef.points[ti];
         const Minutia &p = alignedProbe.points[wi];
-        if (InsideMask(probeMask, coord(r.x), coord(r.y)) && InsideMask(refMask, coord(p.x), coord(p.y))) ++n;
+        if (!InsideMask(probeMask, coord(r.x), coord(r.y)) || !InsideMask(refMask, coord(p.x), coord(p.y))) continue;
+        if (distinct) {
+            if (seen[wi]) continue;
+            seen[wi] = 1;
+        }
+        ++n;
     }
     return n;
 }

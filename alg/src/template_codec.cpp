@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "recognition_profile.h"
+
 namespace {
 
 // Header offsets.
@@ -153,6 +155,11 @@ int64_t TemplateLength(uint32_t pointCount, int32_t width, int32_t height) {
 
 int32_t EncodeTemplate(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
                        int32_t outSize) {
+    return EncodeTemplateAs(set, cells, width, height, out, outSize, kProfileDescribed);
+}
+
+int32_t EncodeTemplateAs(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
+                         int32_t outSize, int32_t profile) {
     if (set == nullptr || out == nullptr) return kCodecRefused;
     if (width < 0 || height < 0 || width > kMaxTemplateMaskSide || height > kMaxTemplateMaskSide) return kCodecRefused;
     const int64_t cellCount = static_cast<int64_t>(width) * height;
@@ -170,7 +177,7 @@ int32_t EncodeTemplate(const FeatureSet *set, const uint8_t *cells, int32_t widt
     out[kFormatOffset] = kTemplateFormat;
     putU16(out + kWidthOffset, static_cast<uint32_t>(width));
     putU16(out + kHeightOffset, static_cast<uint32_t>(height));
-    std::memcpy(out + kVersionOffset, g_cAlgVerNoKey, QV_VERSION_CODE_SIZE);
+    std::memcpy(out + kVersionOffset, ProfileVersionCode(profile), QV_VERSION_CODE_SIZE);
     out[kDryWetOffset] = static_cast<uint8_t>(set->dryWet);
     putU16(out + kValleyKneeCountOffset, set->valleyKneeCount);
     putU16(out + kKneeCountOffset, set->kneeCount);
@@ -183,9 +190,25 @@ int32_t EncodeTemplate(const FeatureSet *set, const uint8_t *cells, int32_t widt
 }
 
 int32_t DecodeTemplate(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot) {
+    return DecodeTemplateAs(templ, inSize, slot, kProfileDescribed);
+}
+
+int64_t DeclaredTemplateLength(const uint8_t *templ, int32_t inSize) {
+    if (templ == nullptr || inSize < kTemplateHeaderSize) return -1;
+    const uint32_t minutiae = templ[kMinutiaCountOffset];
+    uint32_t knees = getU16(templ + kKneeCountOffset);
+    const uint32_t valleyKnees = getU16(templ + kValleyKneeCountOffset);
+    if (valleyKnees > kMaxFeaturePoints - minutiae) return -1;
+    if (minutiae + knees + valleyKnees > kMaxFeaturePoints) knees = kMaxFeaturePoints - minutiae - valleyKnees;
+    return TemplateLength(minutiae + knees + valleyKnees, static_cast<int32_t>(getU16(templ + kWidthOffset)),
+                          static_cast<int32_t>(getU16(templ + kHeightOffset)));
+}
+
+int32_t DecodeTemplateAs(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile) {
     if (templ == nullptr || slot == nullptr || slot->set == nullptr || slot->mask == nullptr) return kCodecRefused;
     if (inSize < kTemplateHeaderSize) return kCodecRefused;
-    if (std::memcmp(templ + kVersionOffset, g_cAlgVerNoKey, QV_VERSION_CODE_SIZE) != 0) return kCodecRefused;
+    if (std::memcmp(templ + kVersionOffset, ProfileVersionCode(profile), QV_VERSION_CODE_SIZE) != 0)
+        return kCodecRefused;
 
     const uint32_t minutiae = templ[kMinutiaCountOffset];
     uint32_t knees = getU16(templ + kKneeCountOffset);

@@ -47,6 +47,11 @@ int64_t TemplateLength(uint32_t pointCount, int32_t width, int32_t height);
 int32_t EncodeTemplate(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
                        int32_t outSize);
 
+// EncodeTemplate stamping the version code of `profile` instead of the
+// library's own (profile 1 is EncodeTemplate itself).
+int32_t EncodeTemplateAs(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
+                         int32_t outSize, int32_t profile);
+
 // Reads the inSize template bytes into the slot's set and mask and moves them
 // into the working frame. Returns the decoded minutiaCount, or -1 without
 // touching the slot when the template is not usable: another version code,
@@ -54,6 +59,14 @@ int32_t EncodeTemplate(const FeatureSet *set, const uint8_t *cells, int32_t widt
 // capacity, a valley knee count that leaves no room for the minutiae, or a
 // point angle above 359.
 int32_t DecodeTemplate(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot);
+
+// DecodeTemplate for a template of `profile`: its version code must be that
+// profile's.
+int32_t DecodeTemplateAs(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile);
+
+// Length of the template in the first inSize bytes as its header declares it
+// (the same count the decoder checks), or -1 when the header is not readable.
+int64_t DeclaredTemplateLength(const uint8_t *templ, int32_t inSize);
 
 // Template frame to working frame, in place: every point +32 pixels in x and
 // y, an 8-cell background border around the mask. Returns kCodecOk, or

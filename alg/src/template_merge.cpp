@@ -5,8 +5,11 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
+#include "gallery_match.h"
+#include "gallery_merge.h"
 #include "image_merge.h"
 #include "minutiae_align.h"
+#include "recognition_profile.h"
 #include "template_codec.h"
 
 namespace {
@@ -91,6 +94,17 @@ int32_t FeatureMerge(const uint8_t *reference, const uint8_t *probe, uint8_t *ou
 
 extern "C" int16_t Quorvane_MergeFeature(const uint8_t *templA, const uint8_t *templB, uint8_t *merged,
                                          uint16_t *overlap, uint16_t *width, uint16_t *height) {
+    ForgetGalleryMatch();
+    const int32_t pa = TemplateProfile(templA);
+    const int32_t pb = TemplateProfile(templB);
+    if (pa == kProfileGallery && pb == kProfileGallery) {
+        ConsumeMatchState();
+        return static_cast<int16_t>(GalleryMerge(templA, templB, merged, tempbuf, QV_WORKSPACE_SIZE));
+    }
+    if (pa != 0 && pb != 0 && pa != pb) {
+        ConsumeMatchState();
+        return static_cast<int16_t>(kMergeRefused);
+    }
     return static_cast<int16_t>(
         FeatureMerge(templA, templB, merged, overlap, width, height, tempbuf, QV_WORKSPACE_SIZE));
 }

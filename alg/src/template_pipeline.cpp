@@ -6,9 +6,12 @@
 #include "contrast_normalisation.h"
 #include "descriptors.h"
 #include "edge_ops.h"
+#include "gallery_match.h"
+#include "gallery_template.h"
 #include "knee_points.h"
 #include "minutiae.h"
 #include "orientation_field.h"
+#include "recognition_profile.h"
 #include "ridge_filter.h"
 #include "segmentation.h"
 #include "skeleton_repair.h"
@@ -155,6 +158,7 @@ int32_t DryWetStrengthNew(const uint8_t *image, uint8_t *block, const uint8_t *m
 int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int32_t templCapacity, uint8_t *workspace,
                       int32_t workspaceSize, int32_t *info, int32_t keepMask) {
     g_bRenewFlag = 0;
+    ForgetGalleryMatch();
     if (workspaceSize < L::kRequired) return kCreateWorkspaceTooSmall;
     const int32_t clearFrom = keepMask ? L::kOrientation : L::kMask;
     std::memset(workspace + clearFrom, 0, static_cast<size_t>(L::kRequired - clearFrom));
@@ -231,9 +235,13 @@ int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int3
     int32_t cellW = ew, cellH = eh;
     CompressGndImg(mask, &cellW, &cellH);
     CutBackFeatures(set, mask, cellW, cellH);
-    CreateDescriptors(set, g_fGaussSmooth, w, h, g_fRotImg, g_fGradvec);
     // Within the point and mask limits the template always fits; a refusal
     // must not pass as a template.
+    if (CurrentRecognitionProfile() == kProfileGallery) {
+        CreateStyledDescriptors(set, g_fGaussSmooth, w, h, g_fRotImg, g_fGradvec, GalleryDescriptorStyle());
+        return EncodeGalleryCapture(set, mask, cellW, cellH, templ, templCapacity) > 0 ? 0 : kCreateWorkspaceTooSmall;
+    }
+    CreateDescriptors(set, g_fGaussSmooth, w, h, g_fRotImg, g_fGradvec);
     if (EncodeTemplate(set, mask, cellW, cellH, templ, templCapacity) != kCodecOk) return kCreateWorkspaceTooSmall;
     return 0;
 }

@@ -5,6 +5,8 @@
 
 #include "QVAlgDll.h"
 #include "feature_match.h"
+#include "gallery_match.h"
+#include "gallery_merge.h"
 #include "image_merge.h"
 #include "template_merge.h"
 
@@ -47,5 +49,8 @@ int32_t FeatureRenew(uint8_t *out, uint16_t *width, uint16_t *height) {
 }  // namespace
 
 extern "C" int16_t Quorvane_RenewFeature(uint8_t *templ, void *, uint16_t *width, uint16_t *height) {
+    // A gallery match leaves no engine state and an engine match no gallery
+    // state, so at most one of the two renews.
+    if (LastGalleryMatch().valid) return static_cast<int16_t>(GalleryRenew(templ, tempbuf, QV_WORKSPACE_SIZE));
     return static_cast<int16_t>(FeatureRenew(templ, width, height));
 }

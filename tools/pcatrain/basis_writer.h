@@ -11,8 +11,10 @@ namespace pcatrain {
 // sign that makes the sum of its first eight entries positive. `how` says in
 // the file's header how the basis was learnt. Returns false when the file
 // cannot be written.
+// `gallery` writes profile 2's arrays (g_galleryMeanvec, g_galleryEigspace)
+// instead of g_meanvec and g_eigspace.
 bool writeBasis(const std::string &path, const Eigen::VectorXd &mean, const Eigen::MatrixXd &directions,
-                const std::string &how, const std::string &command);
+                const std::string &how, const std::string &command, bool gallery = false);
 
 // The mean rounded as the library stores and subtracts it.
 Eigen::VectorXd roundedMean(const Eigen::VectorXd &mean);

@@ -8,7 +8,8 @@
 // its normalised gradient vector. The mean of those vectors and the leading
 // eigenvectors of their covariance (unit length at scale 8192) form the basis.
 //
-// usage: pcatrain [--out FILE] [--command TEXT] DIR...
+// usage: pcatrain [--out FILE] [--command TEXT] [--profile 1|2] DIR...
+//   --profile 2 learns profile 2's basis (windows sampled 1.5 pixels apart)
 //   every *.pgm below the DIRs whose size is a sensor size (96x96, 112x88,
 //   68x118) is used.
 #include <Eigen/Dense>
@@ -48,7 +49,7 @@ struct Samples {
 
 // Runs template creation on one capture and appends the gradient vector of
 // every point whose window lies wholly inside the image.
-int addCapture(const imageio::GrayImage &capture, Samples &samples) {
+int addCapture(const imageio::GrayImage &capture, Samples &samples, int32_t spacingQuarters) {
     const int type = sensorTypeFor(capture.width, capture.height);
     if (type == 0) return -1;
     Quorvane_Init(type);
@@ -65,7 +66,9 @@ int addCapture(const imageio::GrayImage &capture, Samples &samples) {
     int added = 0;
     int16_t gradient[kGradientLength];
     for (uint32_t i = 0; i < n; ++i) {
-        if (!pcatrain::pointGradients(g_fGaussSmooth, capture.width, capture.height, *set, i, gradient)) continue;
+        if (!pcatrain::pointGradients(g_fGaussSmooth, capture.width, capture.height, *set, i, gradient,
+                                      spacingQuarters))
+            continue;
         samples.vectors.insert(samples.vectors.end(), gradient, gradient + kGradientLength);
         ++added;
     }
@@ -77,6 +80,7 @@ int addCapture(const imageio::GrayImage &capture, Samples &samples) {
 int main(int argc, char **argv) {
     std::string out = "descriptor_basis.cpp";
     std::string command;
+    bool gallery = false;
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -84,8 +88,15 @@ int main(int argc, char **argv) {
             out = argv[++i];
         } else if (arg == "--command" && i + 1 < argc) {
             command = argv[++i];
+        } else if (arg == "--profile" && i + 1 < argc) {
+            const std::string p = argv[++i];
+            if (p != "1" && p != "2") {
+                std::fputs("pcatrain: --profile takes 1 or 2\n", stderr);
+                return 2;
+            }
+            gallery = p == "2";
         } else if (arg == "-h" || arg == "--help") {
-            std::puts("usage: pcatrain [--out FILE] [--command TEXT] DIR...");
+            std::puts("usage: pcatrain [--out FILE] [--command TEXT] [--profile 1|2] DIR...");
             return 0;
         } else {
             dirs.push_back(arg);
@@ -118,7 +129,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "pcatrain: %s: %s\n", file.c_str(), error.c_str());
             return 2;
         }
-        if (addCapture(capture, samples) < 0)
+        if (addCapture(capture, samples,
+                       (gallery ? GalleryDescriptorStyle() : OriginalDescriptorStyle()).spacingQuarters) < 0)
             ++refused;
         else
             ++used;
@@ -149,7 +161,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "pcatrain: the %d directions keep %.1f%% of the variance\n", kBasisRows, 100.0 * kept / total);
 
     const std::string how = std::to_string(n) + " windows from " + std::to_string(used) + " captures.";
-    if (!pcatrain::writeBasis(out, mean, directions, how, command)) {
+    if (!pcatrain::writeBasis(out, mean, directions, how, command, gallery)) {
         std::fprintf(stderr, "pcatrain: cannot write %s\n", out.c_str());
         return 2;
     }

@@ -1,0 +1,34 @@
+// Profile 2 matching: a probe touch against a gallery of islands. Each island
+// is matched with the library's engine under the gallery rules
+// (match_rules.h); the best island decides the score.
+#ifndef QV_GALLERY_MATCH_H
+#define QV_GALLERY_MATCH_H
+
+#include <cstdint>
+
+// Score of probe (a profile 2 template; its first island is the touch)
+// against the gallery `stored`: the best island score plus the second best,
+// less the gallery offset, at least 0. -10000 when either template does not read, -1 for a scratch
+// below the engine's need.
+int32_t GalleryMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize);
+
+// What renewal needs of the last gallery match: both templates as they were,
+// the score and the island that matched. Valid until the next match, merge,
+// renewal or template creation.
+struct GalleryMatchState {
+    bool valid;
+    int32_t score;
+    int32_t island;
+    const uint8_t *stored;  // QV_TEMPLATE_SIZE bytes, the library's copy
+    const uint8_t *probe;
+};
+const GalleryMatchState &LastGalleryMatch();
+void ForgetGalleryMatch();
+
+// Subtracted from the sum of the two best island scores, so that a score
+// above 45 (the service's threshold) lies clear of the highest impostor
+// score measured; the score a match needs to be renewed into the gallery.
+inline constexpr int32_t kGalleryScoreOffset = 0;
+inline constexpr int32_t kGalleryRenewScore = 70;
+
+#endif

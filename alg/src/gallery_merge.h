@@ -1,0 +1,24 @@
+// Profile 2 enrolment and renewal: a gallery grows by one island per touch,
+// and renewal folds a confidently matched touch into the gallery.
+#ifndef QV_GALLERY_MERGE_H
+#define QV_GALLERY_MERGE_H
+
+#include <cstdint>
+
+// Fewest points a touch needs to become an island.
+inline constexpr int32_t kMinIslandPoints = 6;
+
+// Appends the touch `add` (its first island) to the gallery `base`; writes
+// the result into out (QV_TEMPLATE_SIZE bytes, zero padded). Returns 0, or 1
+// with nothing written when either template does not read, the touch has too
+// few points, the gallery is full or the result would not fit even with the
+// touch's knee points trimmed.
+int32_t GalleryMerge(const uint8_t *base, const uint8_t *add, uint8_t *out, uint8_t *scratch, int32_t scratchSize);
+
+// Renewal after a gallery match that scored at least kGalleryRenewScore: the
+// touch becomes an island (replacing the island unmatched the longest when the
+// gallery is full) and every island ages by one but the matched one. Returns
+// 0 with the renewed template in out, or 1 with nothing written.
+int32_t GalleryRenew(uint8_t *out, uint8_t *scratch, int32_t scratchSize);
+
+#endif
