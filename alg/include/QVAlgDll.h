@@ -31,6 +31,10 @@ extern "C" {
 #define QV_VERSION_FIELD_SIZE 30
 #define QV_VERSION_CODE_SIZE 5
 #define QV_WORKSPACE_SIZE 500000
+/* Touches an enrolment merges: ten under profile 1; a profile 2 gallery holds
+ * one island per touch, sixteen. */
+#define QV_ENROL_TOUCHES 10
+#define QV_ENROL_TOUCHES_PROFILE2 16
 
 /* ---- Configuration variables (set per sensor type by Quorvane_Init) ---- */
 QV_API extern int32_t IMAGE_WIDTH_SRC;

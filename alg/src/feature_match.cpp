@@ -208,7 +208,7 @@ bool TrialScore(int32_t pairScore, int32_t ridgeKneePairs, int32_t valleyKneePai
     const int64_t kneePairs = static_cast<int64_t>(ridgeKneePairs) + valleyKneePairs;
     const int64_t kneesUnpaired = kneeCandidates - kneePairs;
     int64_t m = kneePairs > kneesUnpaired ? kneePairs : kneesUnpaired;
-    if (ActiveMatchRules().distinctKneeCandidates) m /= 2;
+    if (ActiveMatchRules().halveKneeTerm) m /= 2;
     const int64_t d = (2 * m + unpaired) * kPairWorth;
     const int64_t t1 = 16 * (s / (d > kMinScoreDivisor ? d : kMinScoreDivisor));
     const int64_t sd = s + d;

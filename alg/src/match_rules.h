@@ -16,9 +16,9 @@ struct MatchRules {
     int32_t proposalsPerPoint;
     int32_t nextProposalRatio;
     int32_t minProposalWeight;
-    // Knee term of a trial: count each probe knee point with candidates once
-    // and halve the term (several proposals per point would otherwise inflate it).
-    bool distinctKneeCandidates;
+    // Halve the knee term of a trial's score (the penalty for knee candidates
+    // left unpaired): several proposals per point would otherwise inflate it.
+    bool halveKneeTerm;
     // Rotations an anchor is tried under: its angle difference and steps of
     // this many degrees up to 3 either side.
     int32_t rotationStep;

@@ -194,9 +194,6 @@ int32_t CalNoMatchedNum3(const FeatureMask &refMask, const FeatureMask &probeMas
     unpaired = u;
 
     int32_t n = 0;
-    const bool distinct = ActiveMatchRules().distinctKneeCandidates;
-    uint8_t seen[kMaxFeaturePoints];
-    if (distinct) std::memset(seen, 0, sizeof seen);
     const uint32_t probeTotal = FeaturePointCount(alignedProbe);
     const uint32_t refTotal = FeaturePointCount(alignedRef);
     for (uint32_t k = 0; k < candidates.total; ++k) {
@@ -205,12 +202,7 @@ int32_t CalNoMatchedNum3(const FeatureMask &refMask, const FeatureMask &probeMas
         if (wi < alignedProbe.minutiaCount || wi >= probeTotal || ti >= refTotal) continue;
         const Minutia &r = alignedRef.points[ti];
         const Minutia &p = alignedProbe.points[wi];
-        if (!InsideMask(probeMask, coord(r.x), coord(r.y)) || !InsideMask(refMask, coord(p.x), coord(p.y))) continue;
-        if (distinct) {
-            if (seen[wi]) continue;
-            seen[wi] = 1;
-        }
-        ++n;
+        if (InsideMask(probeMask, coord(r.x), coord(r.y)) && InsideMask(refMask, coord(p.x), coord(p.y))) ++n;
     }
     return n;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "QVAlgDll.h"
 #include "library_flow.h"
 
 namespace fpeval {
@@ -14,10 +15,11 @@ Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options) 
     std::vector<Template> enrolled(fingers.size());
     ev.fingers.resize(fingers.size());
     for (int f = 0; f < n; ++f) {
-        EnrolmentResult r = enrol(fingers[f].enrol);
-        ev.fingers[f] = {r.enrolled, r.capturesUsed};
+        EnrolmentResult r = enrol(fingers[f].enrol, options.profile);
+        ev.fingers[f] = {r.enrolled, r.capturesUsed, static_cast<int>(fingers[f].probe.size())};
         if (r.enrolled) enrolled[f] = std::move(r.merged);
     }
+    Quorvane_SetRecognitionProfile(options.profile);
     // Probe templates once; a probe without a template is a failed genuine
     // attempt and takes part in no impostor attempt.
     std::vector<std::vector<Template>> probes(fingers.size());
@@ -75,10 +77,25 @@ double acceptedShare(const std::vector<int> &sortedImpostor, int t) {
 
 }  // namespace
 
-Summary summarise(const Evaluation &ev, const std::vector<int> &include) {
-    Summary s;
+void scoresOf(const Evaluation &ev, const std::vector<int> &include, const std::vector<int> *templates,
+              std::vector<int> &genuine, std::vector<int> &impostor) {
     std::vector<bool> in(ev.fingers.size(), false);
+    std::vector<bool> against(ev.fingers.size(), templates == nullptr);
     for (int f : include) in[f] = true;
+    if (templates != nullptr)
+        for (int f : *templates) against[f] = true;
+    genuine.clear();
+    impostor.clear();
+    for (const Attempt &a : ev.attempts) {
+        if (!in[a.fingerIndex] || !against[a.templateFinger]) continue;
+        (a.genuine ? genuine : impostor).push_back(a.score);
+    }
+    std::sort(genuine.begin(), genuine.end());
+    std::sort(impostor.begin(), impostor.end());
+}
+
+Summary summarise(const Evaluation &ev, const std::vector<int> &include, const std::vector<int> *templates) {
+    Summary s;
     double captures = 0;
     for (int f : include) {
         ++s.fingers;
@@ -86,24 +103,25 @@ Summary summarise(const Evaluation &ev, const std::vector<int> &include) {
             captures += ev.fingers[f].capturesUsed;
         } else {
             ++s.enrolFailures;
+            s.unenrolledProbes += ev.fingers[f].probes;
         }
     }
     const int enrolledCount = s.fingers - s.enrolFailures;
     s.meanCapturesToEnrol = enrolledCount ? captures / enrolledCount : 0;
 
     std::vector<int> genuine, impostor;
-    for (const Attempt &a : ev.attempts) {
-        if (!in[a.fingerIndex]) continue;
-        (a.genuine ? genuine : impostor).push_back(a.score);
-    }
-    std::sort(genuine.begin(), genuine.end());
-    std::sort(impostor.begin(), impostor.end());
+    scoresOf(ev, include, templates, genuine, impostor);
     s.genuine = static_cast<int>(genuine.size());
     s.impostor = static_cast<int>(impostor.size());
     for (int v : genuine) s.falseNonMatches += v <= kAcceptScore;
     for (int v : impostor) s.falseMatches += v > kAcceptScore;
     s.fnmr = s.genuine ? static_cast<double>(s.falseNonMatches) / s.genuine : 0;
     s.fmr = s.impostor ? static_cast<double>(s.falseMatches) / s.impostor : 0;
+    const int attempted = s.genuine + s.unenrolledProbes;
+    s.productFnmr = attempted ? static_cast<double>(s.falseNonMatches + s.unenrolledProbes) / attempted : 0;
+    s.highestImpostor = impostor.empty() ? 0 : impostor.back();
+    const double atMargin = rejectedShare(genuine, s.highestImpostor + kMarginBelowThreshold) * s.genuine;
+    s.productFnmrAtMargin = attempted ? (atMargin + s.unenrolledProbes) / attempted : 0;
 
     // Thresholds: every score that occurs (accept when score > t).
     std::vector<int> thresholds = genuine;
@@ -128,14 +146,16 @@ Summary summarise(const Evaluation &ev, const std::vector<int> &include) {
 }
 
 void printHeader(FILE *out) {
-    std::fprintf(out, "%-22s %-7s %7s %7s %6s %7s %9s %7s %9s %7s %5s %10s %7s\n", "set", "size", "fingers", "enr.fail",
-                 "capt", "genuine", "impostor", "FNMR%", "FMR%", "EER%", "@thr", "FNMR%@FMR0", "@thr");
+    std::fprintf(out, "%-2s %-22s %-7s %7s %8s %5s %7s %9s %7s %8s %9s %6s %8s %7s %5s %10s %6s\n", "p", "set", "size",
+                 "fingers", "enr.fail", "capt", "genuine", "impostor", "FNMR%", "prodFNMR", "FMR%", "maxImp",
+                 "prod@m+10", "EER%", "@thr", "FNMR%@FMR0", "@thr");
 }
 
-void printRow(FILE *out, const std::string &set, const std::string &size, const Summary &s) {
-    std::fprintf(out, "%-22s %-7s %7d %7d %6.1f %7d %9d %7.2f %9.4f %7.2f %5d %10.2f %7d\n", set.c_str(), size.c_str(),
-                 s.fingers, s.enrolFailures, s.meanCapturesToEnrol, s.genuine, s.impostor, 100 * s.fnmr, 100 * s.fmr,
-                 100 * s.eer, s.eerThreshold, 100 * s.fnmrAtZeroFmr, s.zeroFmrThreshold);
+void printRow(FILE *out, int profile, const std::string &set, const std::string &size, const Summary &s) {
+    std::fprintf(out, "%-2d %-22s %-7s %7d %8d %5.1f %7d %9d %7.2f %8.2f %9.4f %6d %8.2f %7.2f %5d %10.2f %6d\n",
+                 profile, set.c_str(), size.c_str(), s.fingers, s.enrolFailures, s.meanCapturesToEnrol, s.genuine,
+                 s.impostor, 100 * s.fnmr, 100 * s.productFnmr, 100 * s.fmr, s.highestImpostor,
+                 100 * s.productFnmrAtMargin, 100 * s.eer, s.eerThreshold, 100 * s.fnmrAtZeroFmr, s.zeroFmrThreshold);
     std::fprintf(out, "    genuine scores  min/5/25/50/75/95/max: %d %d %d %d %d %d %d\n", s.genuinePercentiles[0],
                  s.genuinePercentiles[1], s.genuinePercentiles[2], s.genuinePercentiles[3], s.genuinePercentiles[4],
                  s.genuinePercentiles[5], s.genuinePercentiles[6]);
@@ -144,13 +164,15 @@ void printRow(FILE *out, const std::string &set, const std::string &size, const 
                  s.impostorPercentiles[5], s.impostorPercentiles[6]);
 }
 
-void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &ev, const char *size) {
+void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &ev, const char *size, int profile) {
     for (const Attempt &a : ev.attempts) {
         const Finger &f = fingers[a.fingerIndex];
-        std::fprintf(out, "%s,%s,%s,%s,%s,%s,%d\n", f.set.c_str(), size, a.genuine ? "genuine" : "impostor",
+        std::fprintf(out, "%d,%s,%s,%s,%s,%s,%s,%d\n", profile, f.set.c_str(), size, a.genuine ? "genuine" : "impostor",
                      f.name.c_str(), f.probe[a.probeIndex].name.c_str(), fingers[a.templateFinger].name.c_str(),
                      a.score);
     }
 }
+
+bool isRealSet(const std::string &set) { return set != "synthetic" && set.rfind("sfinge", 0) != 0; }
 
 }  // namespace fpeval

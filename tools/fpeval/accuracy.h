@@ -1,8 +1,10 @@
-// Runs enrolment, genuine and impostor attempts over a group of fingers and
-// sums up the error rates at the service's threshold and over all thresholds.
+// Runs enrolment, genuine and impostor attempts over a group of fingers under
+// one recognition profile and sums up the error rates at the service's
+// threshold and over all thresholds.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ struct Attempt {
 struct FingerOutcome {
     bool enrolled = false;
     int capturesUsed = 0;
+    int probes = 0;  // verification captures of the finger
 };
 
 struct Evaluation {
@@ -32,6 +35,7 @@ struct Evaluation {
 
 struct Options {
     bool renew = false;  // renew the stored template after each accepted genuine attempt
+    int profile = 1;     // recognition profile of every template
 };
 
 // Enrols every finger and runs every probe against its own template (genuine)
@@ -39,12 +43,19 @@ struct Options {
 // must share one sensor model.
 Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options);
 
+inline constexpr int kMarginBelowThreshold = 10;  // a threshold this far above the highest impostor score
+
 struct Summary {
     int fingers = 0, enrolFailures = 0;
     double meanCapturesToEnrol = 0;
     int genuine = 0, impostor = 0;
     int falseNonMatches = 0, falseMatches = 0;  // at the service's threshold
     double fnmr = 0, fmr = 0;
+    // Genuine captures of fingers that did not enrol counted as rejections.
+    int unenrolledProbes = 0;
+    double productFnmr = 0;
+    int highestImpostor = 0;
+    double productFnmrAtMargin = 0;  // at a threshold kMarginBelowThreshold above the highest impostor score
     double eer = 0;
     int eerThreshold = 0;
     double fnmrAtZeroFmr = 0;  // at the lowest threshold with no false match
@@ -53,12 +64,22 @@ struct Summary {
     int impostorPercentiles[7] = {};
 };
 
-// Summary over the attempts whose capture belongs to the fingers selected by
-// `include` (an index list into the evaluation's fingers).
-Summary summarise(const Evaluation &evaluation, const std::vector<int> &include);
+// Summary over the attempts whose capture belongs to one of the fingers in
+// `include` (indices into the evaluation's fingers); with `templates` given,
+// only impostor attempts against those fingers' templates count.
+Summary summarise(const Evaluation &evaluation, const std::vector<int> &include,
+                  const std::vector<int> *templates = nullptr);
+
+// Genuine and impostor scores of the same selection, for curves.
+void scoresOf(const Evaluation &evaluation, const std::vector<int> &include, const std::vector<int> *templates,
+              std::vector<int> &genuine, std::vector<int> &impostor);
 
 void printHeader(FILE *out);
-void printRow(FILE *out, const std::string &set, const std::string &size, const Summary &s);
-void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &evaluation, const char *size);
+void printRow(FILE *out, int profile, const std::string &set, const std::string &size, const Summary &s);
+void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &evaluation, const char *size,
+              int profile);
+
+// Sets whose figures count as real: not generated (synthetic) and not SFinGe.
+bool isRealSet(const std::string &set);
 
 }  // namespace fpeval

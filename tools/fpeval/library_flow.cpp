@@ -8,7 +8,6 @@ namespace fpeval {
 
 namespace {
 
-constexpr int kEnrolStages = 10;
 constexpr int kNoContrast = -31;
 
 int g_initialisedProduct = 0;
@@ -42,9 +41,13 @@ int createTemplate(const Capture &capture, Template &out, bool firstStageOrVerif
     return r;
 }
 
-EnrolmentResult enrol(const std::vector<Capture> &captures) {
+int enrolTouches(int profile) { return profile == 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES; }
+
+EnrolmentResult enrol(const std::vector<Capture> &captures, int profile) {
+    Quorvane_SetRecognitionProfile(profile);
+    const int stages = enrolTouches(profile);
     EnrolmentResult result;
-    std::vector<Template> slots(kEnrolStages);
+    std::vector<Template> slots(static_cast<size_t>(stages));
     Template lastMerge(QV_TEMPLATE_SIZE, 0), merged(QV_TEMPLATE_SIZE, 0);
     int stage = 1;
     for (const Capture &capture : captures) {
@@ -65,7 +68,7 @@ EnrolmentResult enrol(const std::vector<Capture> &captures) {
             }
             lastMerge = merged;
         }
-        if (stage == kEnrolStages) {
+        if (stage == stages) {
             result.enrolled = true;
             result.merged = lastMerge;
             return result;

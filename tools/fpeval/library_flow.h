@@ -27,11 +27,15 @@ struct EnrolmentResult {
     Template merged;  // the template the service would save
 };
 
-// Ten accepted captures merged into one template: the second merged with the
+// Accepted captures merged into one template, as many as the profile's
+// enrolment takes (10, or 16 under profile 2): the second merged with the
 // first (a refused second capture replaces the first), every later one into
 // the merged template; a capture without a template or whose merge is refused
-// is skipped and the stage taken again.
-EnrolmentResult enrol(const std::vector<Capture> &captures);
+// is skipped and the stage taken again. Templates are made under `profile`.
+EnrolmentResult enrol(const std::vector<Capture> &captures, int profile = 1);
+
+// Touches an enrolment of the profile takes.
+int enrolTouches(int profile);
 
 // Score of a live template against a stored one (stored is the reference).
 int matchScore(const Template &stored, const Template &live);

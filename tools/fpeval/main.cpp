@@ -1,8 +1,10 @@
 // fpeval: recognition accuracy of the library, run exactly as the service runs
-// it (enrolment from ten accepted captures, verification above 45), on
-// generated fingers and on captures cut from real prints.
+// it (enrolment from the profile's accepted captures, verification above 45),
+// on generated fingers and on captures cut from real prints, under both
+// recognition profiles side by side.
 //
-//   fpeval [--synthetic N] [--seed S] [--sizes LIST] [--renew] [--csv FILE] [FOLDER...]
+//   fpeval [--profile 1|2|both] [--synthetic N] [--seed S] [--sizes LIST] [--renew] [--csv FILE] [--det FILE]
+//          [FOLDER...]
 //
 // FOLDER: captures laid out as the evaluation protocol describes
 // (FOLDER/<set>_<finger>/e_NN.pgm and p_NN.pgm, any of the three sizes).
@@ -15,6 +17,7 @@
 #include "accuracy.h"
 #include "capture_format.h"
 #include "capture_sets.h"
+#include "det_plot.h"
 
 namespace {
 
@@ -22,11 +25,17 @@ void usage(FILE *out) {
     std::fputs(
         "usage: fpeval [options] [FOLDER...]\n"
         "  FOLDER           captures as cut by cut-captures: FOLDER/<set>_<finger>/e_NN.pgm, p_NN.pgm\n"
+        "  --profile P      recognition profile 1, 2 or both (default both)\n"
         "  --synthetic N    add N generated fingers per sensor size (16 enrolment, 20 verification captures)\n"
         "  --seed S         first generator seed (default 1)\n"
         "  --sizes LIST     sizes of the generated fingers, e.g. 96x96,68x118,112x88 (default all three)\n"
         "  --renew          renew the stored template after each accepted genuine attempt\n"
-        "  --csv FILE       write every score: set,size,kind,finger,capture,template,score\n",
+        "  --csv FILE       write every score: profile,set,size,kind,finger,capture,template,score\n"
+        "  --det FILE       write a DET plot (SVG) of each profile, real sets and all sets\n"
+        "Rows: each set; 'real' = real sets' captures against real sets' templates; 'all' = every\n"
+        "capture against every template (impostor volume from generated and SFinGe fingers).\n"
+        "prodFNMR counts the captures of fingers that did not enrol as rejections; prod@m+10 is the\n"
+        "same at a threshold 10 above the highest impostor score.\n",
         out);
 }
 
@@ -51,8 +60,9 @@ int main(int argc, char **argv) {
     int synthetic = 0;
     uint64_t seed = 1;
     std::vector<uint16_t> sizes = {capture::kProduct12Bit, capture::kProductSplitRows, capture::kProductPlain};
-    fpeval::Options options;
-    std::string csvPath;
+    std::vector<int> profiles = {1, 2};
+    bool renew = false;
+    std::string csvPath, detPath;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -60,6 +70,16 @@ int main(int argc, char **argv) {
         if (arg == "-h" || arg == "--help") {
             usage(stdout);
             return 0;
+        } else if (arg == "--profile" && hasValue) {
+            const std::string p = argv[++i];
+            if (p == "both") {
+                profiles = {1, 2};
+            } else if (p == "1" || p == "2") {
+                profiles = {std::atoi(p.c_str())};
+            } else {
+                std::fputs("fpeval: --profile takes 1, 2 or both\n", stderr);
+                return 2;
+            }
         } else if (arg == "--synthetic" && hasValue) {
             synthetic = std::atoi(argv[++i]);
         } else if (arg == "--seed" && hasValue) {
@@ -71,9 +91,11 @@ int main(int argc, char **argv) {
                 return 2;
             }
         } else if (arg == "--renew") {
-            options.renew = true;
+            renew = true;
         } else if (arg == "--csv" && hasValue) {
             csvPath = argv[++i];
+        } else if (arg == "--det" && hasValue) {
+            detPath = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
             usage(stderr);
             return 2;
@@ -107,25 +129,48 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "fpeval: cannot write %s\n", csvPath.c_str());
             return 2;
         }
-        std::fputs("set,size,kind,finger,capture,template,score\n", csv);
+        std::fputs("profile,set,size,kind,finger,capture,template,score\n", csv);
     }
-    std::printf("threshold: a score above 45 is a match%s\n",
-                options.renew ? "; renewal after accepted genuine attempts" : "");
+    std::printf("threshold: a score above 45 is a match%s\n", renew ? "; renewal after accepted genuine attempts" : "");
     fpeval::printHeader(stdout);
+    std::vector<fpeval::DetCurve> curves;
     for (const auto &[product, fingers] : bySize) {
         const char *size = fpeval::sizeName(product);
-        const fpeval::Evaluation ev = fpeval::evaluate(fingers, options);
         std::map<std::string, std::vector<int>> bySet;
-        std::vector<int> all;
+        std::vector<int> all, real;
         for (int f = 0; f < static_cast<int>(fingers.size()); ++f) {
             bySet[fingers[f].set].push_back(f);
             all.push_back(f);
+            if (fpeval::isRealSet(fingers[f].set)) real.push_back(f);
         }
-        for (const auto &[set, members] : bySet) fpeval::printRow(stdout, set, size, fpeval::summarise(ev, members));
-        if (bySet.size() > 1) fpeval::printRow(stdout, "pooled", size, fpeval::summarise(ev, all));
-        std::printf("    %s: %d probe captures gave no template; %.1f s\n", size, ev.probeCreationFailures, ev.seconds);
-        if (csv) fpeval::writeCsv(csv, fingers, ev, size);
+        for (const int profile : profiles) {
+            const fpeval::Evaluation ev = fpeval::evaluate(fingers, fpeval::Options{renew, profile});
+            for (const auto &[set, members] : bySet)
+                fpeval::printRow(stdout, profile, set, size, fpeval::summarise(ev, members));
+            if (!real.empty() && bySet.size() > 1)
+                fpeval::printRow(stdout, profile, "real", size, fpeval::summarise(ev, real, &real));
+            if (real.size() < all.size() && bySet.size() > 1)
+                fpeval::printRow(stdout, profile, "all", size, fpeval::summarise(ev, all));
+            std::printf("   %s profile %d: %d probe captures gave no template; %.1f s\n", size, profile,
+                        ev.probeCreationFailures, ev.seconds);
+            if (csv) fpeval::writeCsv(csv, fingers, ev, size, profile);
+            const std::string name = std::string(size) + " profile " + std::to_string(profile);
+            if (!real.empty()) {
+                fpeval::DetCurve c{name + (real.size() < all.size() ? ", real sets" : ""), {}, {}, false};
+                fpeval::scoresOf(ev, real, &real, c.genuine, c.impostor);
+                curves.push_back(std::move(c));
+            }
+            if (real.size() < all.size()) {
+                fpeval::DetCurve c{name + (real.empty() ? "" : ", all sets"), {}, {}, !real.empty()};
+                fpeval::scoresOf(ev, all, nullptr, c.genuine, c.impostor);
+                curves.push_back(std::move(c));
+            }
+        }
     }
     if (csv) std::fclose(csv);
+    if (!detPath.empty() && !fpeval::writeDetSvg(detPath, "DET: recognition profiles 1 and 2", curves)) {
+        std::fprintf(stderr, "fpeval: cannot write %s\n", detPath.c_str());
+        return 2;
+    }
     return 0;
 }
