@@ -1,12 +1,15 @@
-// Enrolment: ten accepted captures of one finger merged into one template and
-// saved as the user's finger file. A capture that gives no template, or whose
-// merge the library refuses, is taken again without a signal.
+// Enrolment: accepted captures of one finger merged into one template and
+// saved as the user's finger file: ten under recognition profile 1, sixteen
+// under profile 2 (the configuration file chooses at each enrolment). A
+// capture that gives no template, or whose merge the library refuses, is taken
+// again without a signal.
 #include <cstring>
 
 #include "QVAlgDll.h"
 #include "finger_store.h"
 #include "log.h"
 #include "operations.h"
+#include "recognition_setting.h"
 #include "status_signals.h"
 #include "template_creation.h"
 #include "veko2547_drv.h"
@@ -16,12 +19,15 @@
 
 namespace {
 
-constexpr int kStages = 10;
+constexpr int kMaxStages = QV_ENROL_TOUCHES_PROFILE2;
 constexpr int kMaxFingersPerUser = 10;
 constexpr int kTimeoutsBeforeRestart = 4;
 
-uint8_t m_opFeatureArr[kStages][QV_TEMPLATE_SIZE];
-int32_t m_opnCharNumArr[kStages][QV_INFO_WORDS];
+uint8_t m_opFeatureArr[kMaxStages][QV_TEMPLATE_SIZE];
+int32_t m_opnCharNumArr[kMaxStages][QV_INFO_WORDS];
+// Profile of the running enrolment and the captures it takes.
+int m_enrolProfile = 1;
+int m_enrolStages = QV_ENROL_TOUCHES;
 uint8_t m_opFeatureLastMerge[QV_TEMPLATE_SIZE];
 uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
 
@@ -43,23 +49,30 @@ bool mergeStage(int n) {
     return true;
 }
 
+// Progress after accepted capture n, in tens of percent: n of ten, or spread
+// over 10..90 % when the enrolment takes more captures.
+uint32_t progressTens(int n) {
+    if (m_enrolStages <= 10) return static_cast<uint32_t>(n);
+    return static_cast<uint32_t>(1 + 8 * (n - 1) / (m_enrolStages - 2));
+}
+
 enum class Next { Restart, Finish };
 
-// One received image at the current stage. Finish after the tenth.
+// One received image at the current stage. Finish after the last.
 Next acceptCapture(int &lastTransfer) {
     const int n = m_enrol_stage;
     uint8_t *raw = getCapture_Image();
-    const int rc = CreateFingerPrintMinutiae(raw, m_opFeatureArr[n - 1], m_opnCharNumArr[n - 1]);
+    const int rc = CreateTemplateAs(m_enrolProfile, raw, m_opFeatureArr[n - 1], m_opnCharNumArr[n - 1]);
     freeCapture_Image();
     _vklog("CreateFingerPrintMinutiae ret=%d stage=%d", rc, n);
     if (rc != 1 || !mergeStage(n)) return Next::Restart;
     _vklog("stage=%d", n);
-    if (n == kStages) {
+    if (n == m_enrolStages) {
         lastTransfer = 0;
         signal(SaveToMinutiaeFile() == 0 ? 0 : 1, 0);
         return Next::Finish;
     }
-    signal(2, static_cast<uint32_t>(n));
+    signal(2, progressTens(n));
     m_enrol_stage = n + 1;
     return Next::Restart;
 }
@@ -138,6 +151,9 @@ int vkEnrollFp(const char *id, const char *finger) {
             return 0;
         }
     }
+    m_enrolProfile = vkReadRecognitionProfile();
+    m_enrolStages = m_enrolProfile == 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES;
+    _vklog("enroll profile %d, %d captures", m_enrolProfile, m_enrolStages);
     if (!vkWorkerStart(g_enrollWorker, ExecThreadEnroll)) {
         _vklogstr("CreateThread err");
         return -2;

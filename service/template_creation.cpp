@@ -78,3 +78,8 @@ int CreateFingerPrintMinutiae(uint8_t *raw, uint8_t *templ, int32_t *info) {
     if (rc == kNoContrast && m_enrol_stage == 1) fpInit();
     return rc;
 }
+
+int CreateTemplateAs(int profile, uint8_t *raw, uint8_t *templ, int32_t *info) {
+    Quorvane_SetRecognitionProfile(profile);
+    return CreateFingerPrintMinutiae(raw, templ, info);
+}

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-// Stage of the running enrolment, 1..10; verification keeps it at 1. Template
+// Stage of the running enrolment, 1..10 (1..16 under profile 2); verification keeps it at 1. Template
 // creation re-initialises the library after -31 while it is 1.
 extern int32_t m_enrol_stage;
 
@@ -19,3 +19,6 @@ int fpInit();
 // library's result: 1 = template created, any other value = failure; 0 for an
 // unknown device type.
 int CreateFingerPrintMinutiae(uint8_t *raw, uint8_t *templ, int32_t *info);
+
+// CreateFingerPrintMinutiae under recognition profile 1 or 2.
+int CreateTemplateAs(int profile, uint8_t *raw, uint8_t *templ, int32_t *info);

@@ -16,6 +16,7 @@
 #include "finger_store.h"
 #include "log.h"
 #include "operations.h"
+#include "recognition_setting.h"
 #include "status_signals.h"
 #include "worker_control.h"
 
@@ -307,14 +308,15 @@ struct Options {
     const char *storeRoot = nullptr;
     const char *logFile = nullptr;
     const char *logFlag = nullptr;
+    const char *config = nullptr;
 };
 
 void usage(const char *program) {
-    fprintf(stderr, "usage: %s [--store-root DIR] [--log-file FILE] [--log-flag FILE]\n", program);
+    fprintf(stderr, "usage: %s [--store-root DIR] [--log-file FILE] [--log-flag FILE] [--config FILE]\n", program);
 }
 
-// Test runs move the store root, the log file and the flag file; nothing else
-// configures the service.
+// Test runs move the store root, the log file, the flag file and the
+// configuration file (recognition_setting.h).
 bool parseOptions(int argc, char **argv, Options *options) {
     for (int i = 1; i < argc; ++i) {
         const char **target = nullptr;
@@ -324,6 +326,8 @@ bool parseOptions(int argc, char **argv, Options *options) {
             target = &options->logFile;
         else if (strcmp(argv[i], "--log-flag") == 0)
             target = &options->logFlag;
+        else if (strcmp(argv[i], "--config") == 0)
+            target = &options->config;
         if (target == nullptr || i + 1 >= argc || argv[i + 1][0] == '\0') return false;
         *target = argv[++i];
     }
@@ -367,6 +371,7 @@ int main(int argc, char **argv) {
 
     vklogSetPaths(options.logFile, options.logFlag);
     vkSetStoreRoot(options.storeRoot);
+    vkSetConfigPath(options.config);
     vklogExec();
     atexit(vklogRemoveQueue);
     signal(SIGTERM, onTerminate);

@@ -1,7 +1,9 @@
 // Verification: each capture becomes a live template that is compared with
 // the stored fingers of every user (or only those of one finger name). A
 // score above 45 is a match: the stored template is renewed from the match
-// and rewritten, and the user's id is announced.
+// and rewritten, and the user's id is announced. Each stored finger is
+// compared under the recognition profile it was enrolled with: the capture is
+// turned into a template once per profile the stored fingers use.
 #include <cstdio>
 #include <cstring>
 
@@ -32,8 +34,16 @@ constexpr size_t kPathSize = 256;
 // Room for the user directories listed in one pass.
 constexpr size_t kUserListSize = 16384;
 
-uint8_t m_opFeatureRecord[QV_TEMPLATE_SIZE];
-int32_t m_recordInfo[QV_INFO_WORDS];
+constexpr int kProfiles = 2;
+// Where a template carries its version code.
+constexpr size_t kVersionCodeOffset = 5;
+// The capture as received, and its live template under each profile, made
+// when the first stored finger of that profile comes up.
+uint8_t s_liveRaw[kImageBufferSize];
+uint8_t s_rawWork[kImageBufferSize];
+uint8_t m_opFeatureRecord[kProfiles][QV_TEMPLATE_SIZE];
+int32_t m_recordInfo[kProfiles][QV_INFO_WORDS];
+int s_liveResult[kProfiles];  // 0 = not made yet, else the creation result
 uint8_t m_storedTemplate[QV_TEMPLATE_SIZE];
 uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
 char s_userList[kUserListSize];
@@ -74,6 +84,26 @@ void renewFingerFile(const char *path) {
     if (vkReplaceFile(path, m_opFeatureOut, kFingerFileSize) != 0) _vklog("renew write fail %s", path);
 }
 
+// Profile of a stored template: 1 when it carries the library's own version
+// code; anything else is tried as profile 2 (the library refuses what is not).
+int storedProfile(const uint8_t *templ) {
+    return memcmp(templ + kVersionCodeOffset, g_cAlgVerNoKey, QV_VERSION_CODE_SIZE) == 0 ? 1 : 2;
+}
+
+// The live template of the profile, made on first use. Returns the creation
+// result (1 = made).
+int liveTemplate(int profile) {
+    int &result = s_liveResult[profile - 1];
+    if (result == 0) {
+        // Template creation may work on the image in place: each profile gets a fresh copy.
+        memcpy(s_rawWork, s_liveRaw, sizeof s_rawWork);
+        result = CreateTemplateAs(profile, s_rawWork, m_opFeatureRecord[profile - 1], m_recordInfo[profile - 1]);
+        _vklog("MODE_VERIFY CreateFingerPrintMinutiae ret = %d\n", result);
+        if (result == 0) result = -1;  // an unknown device type
+    }
+    return result;
+}
+
 }  // namespace
 
 // Compares the newest ring image with the stored fingers. Returns 100 for an
@@ -92,9 +122,12 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
 
     if (g_img_status[g_img_ar_get_index] != ST_IMG_RECV)
         _vklog("g_img_ar_get_index =%d data is NOT ST_IMG_RECV\n", g_img_ar_get_index);
-    const int created = CreateFingerPrintMinutiae(getCapture_Image(), m_opFeatureRecord, m_recordInfo);
-    _vklog("MODE_VERIFY CreateFingerPrintMinutiae ret = %d\n", created);
+    memcpy(s_liveRaw, getCapture_Image(), static_cast<size_t>(m_imgSize));
     freeCapture_Image();
+    s_liveResult[0] = s_liveResult[1] = 0;
+    // Every capture yields a profile 1 template first, as before profiles
+    // existed: a capture that gives none ends the pass with its code.
+    const int created = liveTemplate(1);
     if (created != 1) return created;
 
     int best = 0;
@@ -115,7 +148,9 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
             char path[kPathSize];
             if (snprintf(path, sizeof path, "%s%s", dir, name) >= static_cast<int>(sizeof path)) continue;
             if (!readFingerFile(path)) continue;
-            const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord);
+            const int profile = storedProfile(m_storedTemplate);
+            if (liveTemplate(profile) != 1) continue;
+            const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord[profile - 1]);
             _vklog("%s score:%d\n", "matchUpdate", score);
             if (score > kAcceptScore) {
                 if (renew) renewFingerFile(path);
