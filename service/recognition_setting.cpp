@@ -69,7 +69,8 @@ int vkReadRecognitionProfile() {
         if (got >= sizeof text - 1) break;
     }
     close(fd);
-    const int profile = got > kMaxConfigBytes || memchr(text, '\0', got) != nullptr ? 0 : vkParseRecognitionProfile(text);
+    const int profile =
+        got > kMaxConfigBytes || memchr(text, '\0', got) != nullptr ? 0 : vkParseRecognitionProfile(text);
     if (profile == 0) {
         _vklog("config %s malformed, profile %d", g_configPath, kDefaultRecognitionProfile);
         return kDefaultRecognitionProfile;

@@ -132,13 +132,16 @@ class Service:
         self.log_path = workdir / "service.log"
         self.flag_path = workdir / "log-enabled.conf"
         self.stdout_path = workdir / "stdout.txt"
+        # The recognition setting: absent unless a test writes it (then profile 1).
+        self.config_path = workdir / "veko2547.conf"
         if logging:
             self.flag_path.write_text("")
         env = dict(os.environ)
         env["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address
         env.update(extra_env or {})
         self.args = [service_binary(), "--store-root", str(self.store_root), "--log-file",
-                     str(self.log_path), "--log-flag", str(self.flag_path), *extra_args]
+                     str(self.log_path), "--log-flag", str(self.flag_path), "--config", str(self.config_path),
+                     *extra_args]
         self._stdout = open(self.stdout_path, "wb")
         self.proc = subprocess.Popen(self.args, env=env, stdout=self._stdout, stderr=subprocess.STDOUT,
                                      preexec_fn=_die_with_parent)
