@@ -17,8 +17,6 @@
 
 namespace {
 
-// Anchors: the first candidates of the list, which descriptor matching sorts.
-constexpr uint32_t kMaxAnchors = 12;
 // Rotations tried around an anchor's angle difference: -3..+3 degrees.
 constexpr int32_t kRotationSpread = 3;
 // One pair's worth of score, subtracted before a trial is scored.
@@ -116,7 +114,8 @@ void runTrial(const MatchWorkspace &ws, bool merging, const AlignmentLimits &lim
 
 void runAnchorTrials(const MatchWorkspace &ws, bool merging, const AlignmentLimits &limits) {
     TrialRun run;
-    const uint32_t anchors = ws.candidates->total < kMaxAnchors ? ws.candidates->total : kMaxAnchors;
+    const uint32_t maxAnchors = static_cast<uint32_t>(ActiveMatchRules().maxAnchors);
+    const uint32_t anchors = ws.candidates->total < maxAnchors ? ws.candidates->total : maxAnchors;
     for (uint32_t k = 0; k < anchors && !run.stopped; ++k) {
         const uint32_t j = ws.candidates->pairs[k].waitIndex;
         const uint32_t i = ws.candidates->pairs[k].tempIndex;
@@ -370,13 +369,16 @@ bool PrepareProbe(const uint8_t *probe, int32_t probeSize, int32_t profile, uint
     // The decoders clear the sets and fill the masks they use; the aligned
     // sets are cleared trial by trial; only the lists start from nothing.
     std::memset(ws.best, 0, 3 * sizeof(PairList));
+    // Each reference decoded later clears only what the one before it used.
+    std::memset(ws.ref, 0, sizeof(FeatureSet));
     return DecodeTemplateAs(probe, probeSize, &MFeatureWait, profile) >= 0;
 }
 
 int32_t MatchPreparedProbe(const MatchWorkspace &ws, const uint8_t *reference, int32_t referenceSize, int32_t profile) {
     std::memset(resultMax, 0, sizeof resultMax);
     ws.best->total = 0;
-    if (DecodeTemplateAs(reference, referenceSize, &MFeatureTemp, profile) < 0) return kMatchDecodeFailed;
+    if (DecodeTemplateOver(reference, referenceSize, &MFeatureTemp, profile, FeaturePointCount(*ws.ref)) < 0)
+        return kMatchDecodeFailed;
     if (SiftMatch3(*ws.ref, *ws.probe, *ws.candidates) < 1) return 0;
     const AlignmentLimits limits = AlignmentLimitsFor(QV_CURRENT_VER);
     runAnchorTrials(ws, false, limits);

@@ -10,10 +10,8 @@ namespace {
 
 constexpr int32_t kRefused = 1;
 constexpr int32_t kDone = 0;
-// Points an island keeps: sixteen islands of the largest sensor then always
-// fit a template (16 x (2 + 16 + 31 x 52 + 78) bytes and the block header).
-constexpr int32_t kMaxIslandPoints = 52;
-static_assert(kMaxIslands * (2 + 16 + 31 * kMaxIslandPoints + 78) + 4 + kMaxIslands <= QV_TEMPLATE_SIZE);
+static_assert(kMaxIslands * (2 + 16 + 31 * kMaxIslandPoints + 78) + 4 + kMaxIslands <= QV_TEMPLATE_SIZE,
+              "island length prefix, header, points and the 112 x 88 mask");
 constexpr uint8_t kOldest = 255;
 
 // Writes `view` with `island` (trimmed to kMaxIslandPoints) put at `slot`

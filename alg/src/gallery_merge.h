@@ -7,6 +7,10 @@
 
 // Fewest points a touch needs to become an island.
 inline constexpr int32_t kMinIslandPoints = 6;
+// Points an island keeps (every minutia, then the knee points of the widest
+// descriptor windows): sixteen islands of the largest sensor then always fit a
+// template, and a match of sixteen islands stays within half a millisecond.
+inline constexpr int32_t kMaxIslandPoints = 48;
 
 // Appends the touch `add` (its first island) to the gallery `base`; writes
 // the result into out (QV_TEMPLATE_SIZE bytes, zero padded). Returns 0, or 1

@@ -22,10 +22,13 @@ struct MatchRules {
     // Rotations an anchor is tried under: its angle difference and steps of
     // this many degrees up to 3 either side.
     int32_t rotationStep;
+    // Candidates tried as anchors: the first of the list, which descriptor
+    // matching orders heaviest first.
+    int32_t maxAnchors;
 };
 
-inline constexpr MatchRules kOriginalMatchRules{1, 0, 0, false, 1};
-inline constexpr MatchRules kGalleryMatchRules{2, 95, 10, true, 3};
+inline constexpr MatchRules kOriginalMatchRules{1, 0, 0, false, 1, 12};
+inline constexpr MatchRules kGalleryMatchRules{2, 95, 10, true, 3, 8};
 
 const MatchRules &ActiveMatchRules();
 

@@ -86,7 +86,8 @@ void MinuMatchAlign(const FeatureSet &src, FeatureSet &dst, const PairList &cand
                     int32_t dy, int32_t r, int32_t selector) {
     const uint32_t total = FeaturePointCount(src);
     if (anchor < 0 || static_cast<uint32_t>(anchor) >= total) return;
-    uint8_t named[kMaxFeaturePoints] = {};
+    uint8_t named[kMaxFeaturePoints];
+    std::memset(named, 0, total < static_cast<uint32_t>(kMaxFeaturePoints) ? total : kMaxFeaturePoints);
     for (uint32_t k = 0; k < candidates.total; ++k) {
         const uint32_t i = selector == kAlignProbeSide ? candidates.pairs[k].waitIndex : candidates.pairs[k].tempIndex;
         if (i < static_cast<uint32_t>(kMaxFeaturePoints)) named[i] = 1;

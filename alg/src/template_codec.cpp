@@ -205,6 +205,11 @@ int64_t DeclaredTemplateLength(const uint8_t *templ, int32_t inSize) {
 }
 
 int32_t DecodeTemplateAs(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile) {
+    return DecodeTemplateOver(templ, inSize, slot, profile, kMaxFeaturePoints);
+}
+
+int32_t DecodeTemplateOver(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile,
+                           uint32_t dirtyPoints) {
     if (templ == nullptr || slot == nullptr || slot->set == nullptr || slot->mask == nullptr) return kCodecRefused;
     if (inSize < kTemplateHeaderSize) return kCodecRefused;
     if (std::memcmp(templ + kVersionOffset, ProfileVersionCode(profile), QV_VERSION_CODE_SIZE) != 0)
@@ -233,7 +238,8 @@ int32_t DecodeTemplateAs(const uint8_t *templ, int32_t inSize, const FeatureSlot
     // Everything fits: fill the slot.
     FeatureSet &set = *slot->set;
     FeatureMask &mask = *slot->mask;
-    std::memset(&set, 0, sizeof set);
+    const uint32_t cleared = dirtyPoints > n ? (dirtyPoints < kMaxFeaturePoints ? dirtyPoints : kMaxFeaturePoints) : n;
+    std::memset(&set, 0, offsetof(FeatureSet, points) + cleared * sizeof(Minutia));
     set.minutiaCount = minutiae;
     set.kneeCount = knees;
     set.valleyKneeCount = valleyKnees;

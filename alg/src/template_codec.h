@@ -64,6 +64,12 @@ int32_t DecodeTemplate(const uint8_t *templ, int32_t inSize, const FeatureSlot *
 // profile's.
 int32_t DecodeTemplateAs(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile);
 
+// DecodeTemplateAs into a set whose points from dirtyPoints on are known to
+// be zero already (a slot decoded into again and again): only the points
+// before that are cleared, so the set still ends in zero points.
+int32_t DecodeTemplateOver(const uint8_t *templ, int32_t inSize, const FeatureSlot *slot, int32_t profile,
+                           uint32_t dirtyPoints);
+
 // Length of the template in the first inSize bytes as its header declares it
 // (the same count the decoder checks), or -1 when the header is not readable.
 int64_t DeclaredTemplateLength(const uint8_t *templ, int32_t inSize);
