@@ -12,8 +12,9 @@ BUILD = os.environ.get("VEKO_BUILD_DIR", "")
 
 
 @pytest.mark.skipif(not BUILD or not Path(BUILD, "CMakeCache.txt").exists(), reason="needs a configured build")
-def test_demo_runs_to_completion_and_cleans_up():
-    env = dict(os.environ, VEKO_DEMO_BUILD=BUILD)
+@pytest.mark.parametrize("profile", ["1", "2"])
+def test_demo_runs_to_completion_and_cleans_up(profile):
+    env = dict(os.environ, VEKO_DEMO_BUILD=BUILD, VEKO_DEMO_PROFILE=profile)
     env.pop("DBUS_SYSTEM_BUS_ADDRESS", None)
     before = set(Path("/tmp").glob("veko-demo.*"))
     # Its own session, so that everything it started can be ended if it hangs.
@@ -26,6 +27,7 @@ def test_demo_runs_to_completion_and_cleans_up():
         out, err = proc.communicate(timeout=30)
         pytest.fail("the demonstration did not finish: " + out + err)
     assert proc.returncode == 0, out + err
+    assert f"recognition profile {profile}" in out
     assert "progress 90%" in out and 'enrolled finger "right-thumb" of user "alice"' in out
     assert 'match: user "alice"' in out
     assert out.count("no match") >= 1 and "exit status 1" in out
