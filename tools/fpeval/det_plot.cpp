@@ -34,9 +34,9 @@ std::vector<std::pair<double, double>> detPoints(const DetCurve &c) {
     std::vector<std::pair<double, double>> points;
     if (c.genuine.empty() || c.impostor.empty()) return points;
     for (int t : thresholds) {
-        const double fnmr =
-            static_cast<double>(std::upper_bound(c.genuine.begin(), c.genuine.end(), t) - c.genuine.begin()) /
-            static_cast<double>(c.genuine.size());
+        const double rejected =
+            static_cast<double>(std::upper_bound(c.genuine.begin(), c.genuine.end(), t) - c.genuine.begin());
+        const double fnmr = (rejected + c.unenrolled) / static_cast<double>(c.genuine.size() + c.unenrolled);
         const double fmr =
             static_cast<double>(c.impostor.end() - std::upper_bound(c.impostor.begin(), c.impostor.end(), t)) /
             static_cast<double>(c.impostor.size());

@@ -12,10 +12,12 @@ struct DetCurve {
     std::vector<int> genuine;   // sorted scores
     std::vector<int> impostor;  // sorted scores
     bool dashed = false;
+    int unenrolled = 0;  // genuine captures of fingers that did not enrol: rejected at every threshold
 };
 
 // Points (FMR, FNMR) of a curve, one per distinct score used as threshold
-// (a score above the threshold is accepted).
+// (a score above the threshold is accepted); FNMR counts the captures of
+// fingers that did not enrol as rejected.
 std::vector<std::pair<double, double>> detPoints(const DetCurve &curve);
 
 // Writes the curves; false when the file cannot be written.

@@ -31,7 +31,8 @@ void usage(FILE *out) {
         "  --sizes LIST     sizes of the generated fingers, e.g. 96x96,68x118,112x88 (default all three)\n"
         "  --renew          renew the stored template after each accepted genuine attempt\n"
         "  --csv FILE       write every score: profile,set,size,kind,finger,capture,template,score\n"
-        "  --det FILE       write a DET plot (SVG) of each profile, real sets and all sets\n"
+        "  --det FILE       write a DET plot (SVG) of each profile, real sets and all sets; its false\n"
+        "                   non-match rate counts the captures of fingers that did not enrol\n"
         "Rows: each set; 'real' = real sets' captures against real sets' templates; 'all' = every\n"
         "capture against every template (impostor volume from generated and SFinGe fingers).\n"
         "prodFNMR counts the captures of fingers that did not enrol as rejections; prod@m+10 is the\n"
@@ -158,17 +159,20 @@ int main(int argc, char **argv) {
             if (!real.empty()) {
                 fpeval::DetCurve c{name + (real.size() < all.size() ? ", real sets" : ""), {}, {}, false};
                 fpeval::scoresOf(ev, real, &real, c.genuine, c.impostor);
+                c.unenrolled = fpeval::summarise(ev, real, &real).unenrolledProbes;
                 curves.push_back(std::move(c));
             }
             if (real.size() < all.size()) {
                 fpeval::DetCurve c{name + (real.empty() ? "" : ", all sets"), {}, {}, !real.empty()};
                 fpeval::scoresOf(ev, all, nullptr, c.genuine, c.impostor);
+                c.unenrolled = fpeval::summarise(ev, all).unenrolledProbes;
                 curves.push_back(std::move(c));
             }
         }
     }
     if (csv) std::fclose(csv);
-    if (!detPath.empty() && !fpeval::writeDetSvg(detPath, "DET: recognition profiles 1 and 2", curves)) {
+    if (!detPath.empty() &&
+        !fpeval::writeDetSvg(detPath, "DET, product level (failed enrolments count as rejections)", curves)) {
         std::fprintf(stderr, "fpeval: cannot write %s\n", detPath.c_str());
         return 2;
     }
