@@ -15,6 +15,7 @@
 #include "QVAlgDll.h"
 #include "featureset.h"
 #include "template_codec.h"
+#include "template_pair_input.h"
 
 namespace {
 
@@ -32,11 +33,6 @@ void require(bool ok, const char *what) {
     }
 }
 
-void load(uint8_t *templ, const uint8_t *data, size_t size) {
-    std::memset(templ, 0, QV_TEMPLATE_SIZE);
-    std::memcpy(templ, data, size < QV_TEMPLATE_SIZE ? size : QV_TEMPLATE_SIZE);
-    std::memcpy(templ + 5, g_cAlgVerNoKey, QV_VERSION_CODE_SIZE);
-}
 
 void requireDecodable(const uint8_t *templ) {
     const FeatureSlot slot{&g_set, &g_mask};
@@ -61,13 +57,7 @@ void mergeAndCheck(const uint8_t *a, const uint8_t *b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 2) return 0;
-    const size_t split = static_cast<size_t>(data[0]) << 8 | data[1];
-    const uint8_t *rest = data + 2;
-    const size_t restSize = size - 2;
-    const size_t firstSize = split < restSize ? split : restSize;
-    load(g_first, rest, firstSize);
-    load(g_second, rest + firstSize, restSize - firstSize);
+    if (!fuzz::loadTemplatePair(data, size, g_cAlgVerNoKey, g_first, g_second)) return 0;
 
     const int16_t score = Quorvane_MatchScore(g_first, g_second);
     require(score >= -10000, "match score range");
