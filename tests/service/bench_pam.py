@@ -76,8 +76,8 @@ def main():
             harness.close()
             simbus.close()
     ms = sorted(t * 1000 for t in times)
-    print(f"touch -> PAM_SUCCESS over {len(ms)} authentications ({touches} touches): median {statistics.median(ms):.0f} ms, "
-          f"min {ms[0]:.0f} ms, max {ms[-1]:.0f} ms (target: median under 500 ms)")
+    print(f"touch -> PAM_SUCCESS over {len(ms)} authentications ({touches} touches): "
+          f"median {statistics.median(ms):.0f} ms, min {ms[0]:.0f} ms, max {ms[-1]:.0f} ms (target: median under 500 ms)")
 
 
 if __name__ == "__main__":

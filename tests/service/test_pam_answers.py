@@ -56,7 +56,9 @@ class Fake:
         return result
 
     def calls(self):
-        return [json.loads(line) for line in self.calls_file.read_text().splitlines()] if self.calls_file.exists() else []
+        if not self.calls_file.exists():
+            return []
+        return [json.loads(line) for line in self.calls_file.read_text().splitlines()]
 
     def close(self):
         stop_process(self.proc)

@@ -46,8 +46,8 @@ def pamtester(tmp_path, stack, user, timeout=60):
     service = f"veko2547-test-{os.getpid()}-{time.monotonic_ns()}"
     if PRIVATE_MOUNTS:
         (confdir / service).write_text(stack)
-        command = ["unshare", "--mount", "sh", "-c", 'mount --bind "$0" /etc/pam.d && exec pamtester "$1" "$2" authenticate',
-                   str(confdir), service, user]
+        script = 'mount --bind "$0" /etc/pam.d && exec pamtester "$1" "$2" authenticate'
+        command = ["unshare", "--mount", "sh", "-c", script, str(confdir), service, user]
     else:
         Path("/etc/pam.d", service).write_text(stack)
         command = ["pamtester", service, user, "authenticate"]
@@ -119,7 +119,7 @@ def test_only_the_users_own_finger_authenticates(rig, enrolled):
 
     # Bob's finger matches bob, and never alice: every try is a failure.
     rig.feeder.present(fingers["bob"])
-    assert rig.auth("bob")[0] == 0
+    assert rig.auth("bob")[0] == 0 and rig.state() == 1
     touches = rig.feeder.touches
     code, out, err, _ = rig.auth("alice")
     assert (code, err.splitlines()) == (1, ["No match, try again"] * 2 + ["Fingerprint not recognised", FAILURE])
@@ -172,17 +172,31 @@ def test_nobody_touching_times_out_and_releases_the_sensor(rig):
     assert rig.sensor.capturing is None and rig.state() == 1
 
 
-def test_profile_line_in_a_sudo_style_stack(rig, enrolled):
-    """The stack pam-auth-update writes from the shipped profile: the finger
-    ends the stack; otherwise the password decides."""
-    profile = (SOURCE_DIR / "pam" / "veko2547.pam-config").read_text()
-    line = profile.split("Auth-Initial:\n", 1)[1].splitlines()[0].strip()
-    control, module, *options = line.split()[0:1] + line.split("]", 1)[1].split()
-    assert (control, module) == ("[success=end", "pam_veko2547.so")
-    stack = (f"auth [success=2 default=ignore] {MODULE} {' '.join(options)} bus={rig.address}\n"
-             "auth [success=1 default=ignore] pam_unix.so nullok\n"
-             "auth requisite pam_deny.so\n"
-             "auth required pam_permit.so\n")
+def pam_auth_update_common_auth(tmp_path):
+    """common-auth as pam-auth-update writes it with the shipped profile
+    enabled, made in a private mount namespace over copies of /etc/pam.d,
+    the profiles and pam-auth-update's state: the real ones stay untouched."""
+    places = {"/etc/pam.d": tmp_path / "etc-pam.d", "/usr/share/pam-configs": tmp_path / "pam-configs",
+              "/var/lib/pam": tmp_path / "var-lib-pam"}
+    for real, copy in places.items():
+        shutil.copytree(real, copy, symlinks=True)
+    shutil.copy(SOURCE_DIR / "pam" / "veko2547.pam-config", places["/usr/share/pam-configs"] / "veko2547")
+    mounts = " && ".join(f"mount --bind {copy} {real}" for real, copy in places.items())
+    subprocess.run(["unshare", "--mount", "sh", "-c", mounts + " && pam-auth-update --force --enable veko2547"],
+                   check=True, capture_output=True, env={**os.environ, "DEBIAN_FRONTEND": "noninteractive"})
+    return (places["/etc/pam.d"] / "common-auth").read_text()
+
+
+@pytest.mark.skipif(not (PRIVATE_MOUNTS and shutil.which("pam-auth-update") and os.path.isdir("/var/lib/pam")),
+                    reason="needs pam-auth-update and private mount namespaces")
+def test_the_profile_enabled_by_pam_auth_update(rig, enrolled):
+    """Debian's common-auth with the profile enabled: the finger ends the
+    stack, otherwise the password decides."""
+    common_auth = pam_auth_update_common_auth(rig.tmp)
+    auth = [line for line in common_auth.splitlines() if line.startswith("auth")]
+    assert auth[0].split()[:3] == ["auth", "[success=2", "default=ignore]"] and "pam_veko2547.so" in auth[0]
+    assert "pam_unix.so" in auth[1]
+    stack = common_auth.replace("pam_veko2547.so", f"{MODULE} bus={rig.address}")
     rig.feeder.present(enrolled[1]["alice"])
     code, out, err, _ = rig.auth("alice", stack=stack)
     assert (code, out.splitlines()[-1]) == (0, SUCCESS), err
