@@ -89,12 +89,13 @@ def test_only_the_owners_signals_after_the_verify_reply_count(fake):
 
 
 def test_answers_the_service_never_gives_end_cleanly(fake):
-    # A wrong signature is ignored, another user's match is a failed try after
-    # which the verification starts again, bad JSON does not matter, and an
-    # unknown code ends everything.
-    f = fake({"fingers": ["thumb"], "verify": [{"after": [["alice"], ["bob", 0, ""]]},
+    # A wrong signature is ignored, another user's match (here with a long id)
+    # is a failed try after which the verification starts again, bad JSON does
+    # not matter, and an unknown code ends everything. With `debug` all of it
+    # goes to syslog, none of it to the host's output.
+    f = fake({"fingers": ["thumb"], "verify": [{"after": [["alice"], ["b" * 5000, 0, '{"x":' * 1000]]},
                                                {"after": [["", 3, "{not json"], ["alice", 7, ""]]}]},
-             options=("max-tries=5", "timeout=5"))
+             options=("max-tries=5", "timeout=5", "debug"))
     result = f.authenticate()
     assert result["result"] == PAM_AUTHINFO_UNAVAIL
     assert result["messages"] == [PLACE, TRY_AGAIN, TRY_AGAIN, [ERROR, "Fingerprint reader is not available"]]
