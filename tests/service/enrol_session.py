@@ -36,9 +36,9 @@ def generate_fingers(out, seeds, impressions, products=PRODUCTS):
 class Session:
     """One simulated sensor, the service started on it and a claimed client."""
 
-    def __init__(self, simbus, harness, product, sensor=None):
+    def __init__(self, simbus, harness, product, sensor=None, extra_env=None):
         self.sensor = sensor or simbus.add(product)
-        self.service = harness.start_service(extra_env=simbus.env())
+        self.service = harness.start_service(extra_env={**simbus.env(), **(extra_env or {})})
         self.client = harness.client()
         self.client.fprint.Claim("1000", True)
 
