@@ -85,6 +85,7 @@ Next acceptCapture(int &lastTransfer) {
 
 void *ExecThreadEnroll(void *) {
     int lastTransfer = 0;
+    vkIdentify();
     for (;;) {
         lastTransfer = vkCaptureStart(kCaptureEnroll);
         if (lastTransfer != 0) {

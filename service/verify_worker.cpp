@@ -203,6 +203,7 @@ Next cmpverify() {
 
 void *ExecThreadVerify(void *) {
     int lastTransfer = 0;
+    vkIdentify();
     for (;;) {
         lastTransfer = vkCaptureStart(kCaptureVerify);
         if (lastTransfer != 0) {

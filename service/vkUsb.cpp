@@ -1,5 +1,6 @@
-// USB transport: device search, open and claim, synchronous interrupting
-// write, asynchronous bulk writes and reads with an event thread per transfer.
+// USB transport: device search, open and claim, a short synchronous write,
+// asynchronous bulk writes and reads with an event thread per transfer, and
+// their cancellation.
 #include "vkUsb.h"
 
 #include <pthread.h>
@@ -60,6 +61,11 @@ std::mutex s_inflightLock;
 // The default context is started once and kept for the life of the process.
 std::mutex s_initLock;
 bool s_libusbStarted = false;
+
+// Set by vkUsbCancelTransfers, cleared by vkUsbAllowTransfers; read and
+// written under s_inflightLock, so a transfer is either cancelled in flight
+// or refused before it is submitted.
+bool s_transfersCancelled = false;
 
 // Set by the completion callbacks, so the submitting side knows whether the
 // transfer still belongs to libusb.
@@ -278,8 +284,8 @@ int32_t waitForCompletion(libusb_transfer *transfer) {
     if (s_eventsFailed) {
         drainUnfinished(transfer);
     } else {
-        // The callback may have run on another thread's event handling (the
-        // interrupting write) and be finishing there.
+        // The callback may have run on another thread's event handling (a
+        // synchronous write) and be finishing there.
         while (!s_callbackRan) sched_yield();
     }
     sem_destroy(&m_exit_sem);
@@ -297,10 +303,19 @@ void releaseTransfer(libusb_transfer *transfer) {
 // ended), else true with the completion code in *code (the transfer released).
 bool runTransfer(libusb_transfer *transfer, libusb_transfer *&inflight, int32_t *code) {
     int err;
+    bool refused = false;
     {
         std::lock_guard<std::mutex> lock(s_inflightLock);
-        err = libusb_submit_transfer(transfer);
-        if (err == 0) inflight = transfer;
+        refused = s_transfersCancelled;
+        err = refused ? 0 : libusb_submit_transfer(transfer);
+        if (err == 0 && !refused) inflight = transfer;
+    }
+    if (refused) {
+        // A stop came before the submission: end as a cancelled transfer would.
+        libusb_free_transfer(transfer);
+        abortBeforeSubmit();
+        *code = kUsbCancelled;
+        return true;
     }
     if (err != 0) {
         *code = err;
@@ -393,6 +408,20 @@ int ssUsbOpen() {
     }
     _vklogstr("**claim_interface ok\n");
     return kUsbOk;
+}
+
+void vkUsbCancelTransfers() {
+    std::lock_guard<std::mutex> inflight(s_inflightLock);
+    s_transfersCancelled = true;
+    // libusb_cancel_transfer only asks the kernel to give the transfer back; the
+    // callback then runs on the transfer's event thread.
+    if (m_rx_transfer != nullptr) libusb_cancel_transfer(m_rx_transfer);
+    if (s_tx_transfer != nullptr) libusb_cancel_transfer(s_tx_transfer);
+}
+
+void vkUsbAllowTransfers() {
+    std::lock_guard<std::mutex> inflight(s_inflightLock);
+    s_transfersCancelled = false;
 }
 
 int ssUsbClose(int release) {

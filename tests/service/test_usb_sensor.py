@@ -212,8 +212,8 @@ def test_stop_interrupts_a_waiting_capture_and_leaves_no_thread(rig):
     client.fprint.StopEnroll()
     assert time.monotonic() - started < 1.5
     assert rig.wait_log(EXIT_LINE)
-    # The identity request is the interrupt; nothing is read afterwards.
-    assert sensor.commands()[-1] == CMD_IDENTITY
+    # The pending read is cancelled and the capture ended; nothing is read afterwards.
+    assert sensor.commands()[-2:] == [CMD_ENROLL, CMD_END]
     assert sensor.wait_for(lambda s: not s.pending, timeout=2)
     deadline = time.monotonic() + 2
     while thread_count(rig.service.proc.pid) != baseline and time.monotonic() < deadline:
