@@ -368,8 +368,7 @@ int main(int argc, char **argv) {
         usage(argv[0]);
         return 2;
     }
-    printf("%s\n", kVersion);
-    fflush(stdout);
+    vkWriteStdoutNoWait(kVersion);
 
     vklogSetPaths(options.logFile, options.logFlag);
     vkSetStoreRoot(options.storeRoot);

@@ -77,11 +77,6 @@ std::atomic<int32_t> s_actualLength{0};
 // frees it.
 int s_abandonedMarker = 0;
 
-void printNow(const char *text) {
-    fputs(text, stdout);
-    fflush(stdout);
-}
-
 bool startLibusb() {
     std::lock_guard<std::mutex> lock(s_initLock);
     if (!s_libusbStarted) s_libusbStarted = libusb_init(nullptr) == 0;
@@ -174,10 +169,10 @@ void complete(libusb_transfer *transfer, int32_t code) {
 void LIBUSB_CALL tx_cb(libusb_transfer *transfer) {
     if (finishedAbandoned(transfer)) return;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length == transfer->length) {
-        printNow("tx_cb success\n");
+        _vklogstr("tx_cb success");
         complete(transfer, kUsbDone);
     } else {
-        printNow("tx_cb failed\n");
+        _vklogstr("tx_cb failed");
         complete(transfer, kUsbWriteFailed);
     }
 }
@@ -187,33 +182,31 @@ void LIBUSB_CALL callbackRevc(libusb_transfer *transfer) {
     int32_t code = kUsbReadError;
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
-        printf("RX complete len=%d, actuallen=%d\n", transfer->length, transfer->actual_length);
-        fflush(stdout);
+        _vklog("RX complete len=%d, actuallen=%d", transfer->length, transfer->actual_length);
         code = kUsbDone;
         break;
     case LIBUSB_TRANSFER_TIMED_OUT:
-        printNow("rx cb time out\n");
+        _vklogstr("rx cb time out");
         code = kUsbTimedOut;
         break;
     case LIBUSB_TRANSFER_CANCELLED:
-        printNow("rx cb canceled\n");
+        _vklogstr("rx cb canceled");
         code = kUsbCancelled;
         break;
     default:
-        printf("rx cb %x\n", static_cast<unsigned>(transfer->status));
-        fflush(stdout);
+        _vklog("rx cb %x", static_cast<unsigned>(transfer->status));
         break;
     }
     complete(transfer, code);
 }
 
 void *poll_thread_main(void *) {
-    printNow("poll thread running\n");
+    _vklogstr("poll thread running");
     while (m_do_exit == kUsbPending) {
         timeval tv{1, 0};
         int r = libusb_handle_events_timeout(nullptr, &tv);
         if (r < 0) {
-            printf("libusb_handle_events_timeout %d\n", r);
+            _vklog("libusb_handle_events_timeout %d", r);
             int32_t expected = kUsbPending;
             if (m_do_exit.compare_exchange_strong(expected, kUsbWriteFailed)) {
                 s_eventsFailed = true;
@@ -222,8 +215,7 @@ void *poll_thread_main(void *) {
             break;
         }
     }
-    printf("poll thread shutting down %d\n", m_do_exit.load());
-    fflush(stdout);
+    _vklog("poll thread shutting down %d", m_do_exit.load());
     return nullptr;
 }
 
