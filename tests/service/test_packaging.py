@@ -50,6 +50,10 @@ def test_bus_policy_allows_root_only(installed):
         ("root", "allow", (("send_destination", "com.vekoid.fprint"),)),
         ("default", "deny", (("own", "com.vekoid.fprint"),)),
         ("default", "deny", (("send_destination", "com.vekoid.fprint"),)),
+        ("root", "allow", (("receive_sender", "com.vekoid.fprint"),)),
+        ("root", "allow", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
+        ("default", "deny", (("receive_sender", "com.vekoid.fprint"),)),
+        ("default", "deny", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
     }
 
 
