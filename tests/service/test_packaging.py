@@ -3,6 +3,7 @@ authentication framework look for it."""
 import configparser
 import json
 import os
+import re
 import shutil
 import subprocess
 import xml.etree.ElementTree as ET
@@ -70,6 +71,7 @@ def test_activation_file_and_unit_start_the_installed_binary(installed):
     assert service["ReadWritePaths"].split() == ["-/usr/share/deepin-authentication/modes/veko2547", "/var/log"]
     assert service["PrivateTmp"] == "yes" and service["NoNewPrivileges"] == "yes"
     assert service["DeviceAllow"] == "char-usb_device rw"
+    assert service["UMask"] == "0077"
 
 
 @pytest.mark.skipif(not shutil.which("systemd-analyze"), reason="systemd-analyze is not installed")
@@ -80,3 +82,8 @@ def test_unit_passes_systemd_verification(installed, tmp_path):
     unit.write_text(text.replace("ExecStart=/usr/sbin/", f"ExecStart={installed}/usr/sbin/"))
     result = subprocess.run(["systemd-analyze", "verify", str(unit)], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0 and result.stderr.strip() == "", result.stderr
+    # The unit's sandbox keeps systemd's exposure estimate low (0 best, 10 worst).
+    result = subprocess.run(["systemd-analyze", "security", "--offline=true", "--no-pager", str(unit)],
+                            capture_output=True, text=True, timeout=60)
+    exposure = re.search(r"Overall exposure level for \S+: (\d+\.\d+)", result.stdout)
+    assert exposure and float(exposure.group(1)) < 3.0, result.stdout
