@@ -200,13 +200,26 @@ int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data) {
     return vkReplaceFile(path, data, kFingerFileSize);
 }
 
+namespace {
+
+// The stored file of one finger of a user: its directory in dir, its name (in
+// list) or null, and 0 or the listing's failure code in *status.
+const char *storedFinger(const char *id, const char *finger, char *dir, char *list, size_t listSize, int *status) {
+    const int count = listFingerFiles(id, dir, list, listSize);
+    *status = count < 0 ? count : 0;
+    if (count < 0) return nullptr;
+    _vklog("getSubFile %d\n", count);
+    return findFinger(list, count, finger);
+}
+
+}  // namespace
+
 int vkDelFp(const char *id, const char *finger) {
     char dir[kPathSize];
     char list[kFileListSize] = {};
-    const int count = listFingerFiles(id, dir, list, sizeof list);
-    if (count < 0) return count;
-    _vklog("getSubFile %d\n", count);
-    const char *name = findFinger(list, count, finger);
+    int status = 0;
+    const char *name = storedFinger(id, finger, dir, list, sizeof list, &status);
+    if (status < 0) return status;
     char path[kPathSize];
     if (name == nullptr || !joinPath(path, dir, name)) return -1;
     _vklog("del %s\n", path);
@@ -260,10 +273,9 @@ int vkLstFp(const char *id, char *list, int32_t *count) {
 int vkRenameFp(const char *id, const char *finger, const char *newname) {
     char dir[kPathSize];
     char list[kFileListSize] = {};
-    const int count = listFingerFiles(id, dir, list, sizeof list);
-    if (count < 0) return count;
-    _vklog("getSubFile %d\n", count);
-    const char *name = findFinger(list, count, finger);
+    int status = 0;
+    const char *name = storedFinger(id, finger, dir, list, sizeof list, &status);
+    if (status < 0) return status;
     char from[kPathSize];
     char to[kPathSize];
     if (name == nullptr || !joinPath(from, dir, name) || !joinPath(to, dir, newname, kFingerSuffix)) return -1;

@@ -3,9 +3,10 @@
 // then the quality word of the info block.
 #include <cstring>
 
-#include "enhance16to8.h"
-#include "reference_subtract.h"
-#include "template_pipeline.h"
+#include "conditioning/enhance16to8.h"
+#include "conditioning/reference_subtract.h"
+#include "extraction/template_pipeline.h"
+#include "matching/gallery_match.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ void removeStripes(uint8_t *image, int32_t w, int32_t h, bool horizontal) {
 
 extern "C" int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
                                              uint8_t *templ, int32_t *info) {
+    ForgetGalleryMatch();  // renewal must follow its match directly
     if (raw == nullptr || image == nullptr || templ == nullptr || info == nullptr || width <= 0 || height <= 0)
         return static_cast<int16_t>(kCreateWrongSize);
     const int32_t flags = info[info_word::kFlags];
@@ -92,6 +94,7 @@ extern "C" int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int1
 
 extern "C" int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_t height, uint8_t *templ,
                                            int32_t *info) {
+    ForgetGalleryMatch();  // renewal must follow its match directly
     if (image == nullptr || templ == nullptr || info == nullptr || width <= 0 || height <= 0)
         return static_cast<int16_t>(kCreateWrongSize);
     int32_t flags = info[info_word::kFlags];

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "QVAlgDll.h"
-#include "featureset.h"
-#include "fixedmath.h"
-#include "template_codec.h"
+#include "core/featureset.h"
+#include "core/fixedmath.h"
+#include "core/template_codec.h"
 
 namespace fixtures {
 

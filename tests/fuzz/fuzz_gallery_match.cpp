@@ -14,10 +14,10 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
-#include "gallery_match.h"
-#include "gallery_template.h"
-#include "recognition_profile.h"
-#include "template_codec.h"
+#include "core/gallery_template.h"
+#include "core/recognition_profile.h"
+#include "core/template_codec.h"
+#include "matching/gallery_match.h"
 #include "template_pair_input.h"
 
 namespace {
@@ -32,7 +32,6 @@ void require(bool ok, const char *what) {
         std::abort();
     }
 }
-
 
 void requireGallery(const uint8_t *templ) {
     GalleryView view{};

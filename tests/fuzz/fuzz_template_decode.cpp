@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "QVAlgDll.h"
-#include "featureset.h"
-#include "template_codec.h"
+#include "core/featureset.h"
+#include "core/template_codec.h"
 
 namespace {
 

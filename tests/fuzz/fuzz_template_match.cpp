@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
-#include "featureset.h"
-#include "template_codec.h"
+#include "core/featureset.h"
+#include "core/template_codec.h"
 #include "template_pair_input.h"
 
 namespace {
@@ -32,7 +32,6 @@ void require(bool ok, const char *what) {
         std::abort();
     }
 }
-
 
 void requireDecodable(const uint8_t *templ) {
     const FeatureSlot slot{&g_set, &g_mask};

@@ -10,11 +10,11 @@
 #include "QVAlgDll.h"
 #include "capture_format.h"
 #include "capture_sets.h"
+#include "core/template_codec.h"
 #include "crop_window.h"
+#include "extraction/template_pipeline.h"
 #include "library_flow.h"
 #include "pgm.h"
-#include "template_codec.h"
-#include "template_pipeline.h"
 
 namespace {
 

@@ -40,14 +40,14 @@
 
 #include "QVAlgDll.h"
 #include "capture_sets.h"
-#include "descriptor_match.h"
-#include "featureset.h"
+#include "core/featureset.h"
+#include "core/pair_list.h"
+#include "core/template_codec.h"
 #include "impression.h"
 #include "library_flow.h"
 #include "master_print.h"
-#include "pair_list.h"
+#include "matching/descriptor_match.h"
 #include "sensor_output.h"
-#include "template_codec.h"
 
 namespace {
 

@@ -20,25 +20,26 @@
 #include <vector>
 
 #include "QVAlgDll.h"
-#include "algdef.h"
-#include "binarisation.h"
-#include "contrast_normalisation.h"
-#include "edge_ops.h"
+#include "conditioning/edge_ops.h"
+#include "conditioning/histogram_stretch.h"
+#include "core/algdef.h"
+#include "extraction/binarisation.h"
+#include "extraction/contrast_normalisation.h"
+#include "extraction/orientation_field.h"
+#include "extraction/ridge_filter.h"
+#include "extraction/segmentation.h"
+#include "extraction/skeleton_repair.h"
+#include "extraction/smoothing.h"
 #include "generated_truth.h"
-#include "orientation_field.h"
 #include "pgm.h"
 #include "png.h"
-#include "ridge_filter.h"
-#include "segmentation.h"
-#include "skeleton_repair.h"
-#include "smoothing.h"
 #include "stage_images.h"
 
 using fpstages::countSkeleton;
 using fpstages::drawOrientation;
 using fpstages::drawSkeletonOverlay;
 using fpstages::SkeletonCounts;
-#include "thinning.h"
+#include "extraction/thinning.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "stage_images.h"
 
-#include "fixedmath.h"
-#include "skeleton_walk.h"
+#include "core/fixedmath.h"
+#include "extraction/skeleton_walk.h"
 
 namespace fpstages {
 

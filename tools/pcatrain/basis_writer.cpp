@@ -52,7 +52,7 @@ bool writeBasis(const std::string &path, const Eigen::VectorXd &mean, const Eige
     if (!command.empty()) std::fprintf(f, " Regenerate with:\n//   %s", command.c_str());
     std::fprintf(f, "\n// %s\n", how.c_str());
     std::fprintf(f, "#include \"%s\"\n\n// clang-format off\nconst int16_t %s[722] = {\n",
-                 gallery ? "descriptors.h" : "QVAlgDll.h", gallery ? "g_galleryMeanvec" : "g_meanvec");
+                 gallery ? "extraction/descriptors.h" : "QVAlgDll.h", gallery ? "g_galleryMeanvec" : "g_meanvec");
     writeArray(f, meanRounded, 16);
     std::fprintf(f, "};\n\nconst int16_t %s[24 * 722] = {\n", gallery ? "g_galleryEigspace" : "g_eigspace");
     writeArray(f, basis, 16);

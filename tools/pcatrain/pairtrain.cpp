@@ -36,14 +36,14 @@
 #include "QVAlgDll.h"
 #include "basis_writer.h"
 #include "capture_sets.h"
-#include "descriptor_match.h"
-#include "descriptors.h"
-#include "fixedmath.h"
+#include "core/fixedmath.h"
+#include "core/pair_list.h"
+#include "extraction/descriptors.h"
+#include "extraction/template_pipeline.h"
 #include "library_flow.h"
-#include "pair_list.h"
+#include "matching/descriptor_match.h"
 #include "point_gradients.h"
 #include "sensor_output.h"
-#include "template_pipeline.h"
 
 namespace {
 

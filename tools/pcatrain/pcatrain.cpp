@@ -23,10 +23,10 @@
 
 #include "QVAlgDll.h"
 #include "basis_writer.h"
-#include "descriptors.h"
+#include "extraction/descriptors.h"
+#include "extraction/template_pipeline.h"
 #include "pgm.h"
 #include "point_gradients.h"
-#include "template_pipeline.h"
 
 namespace fs = std::filesystem;
 

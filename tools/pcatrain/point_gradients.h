@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "descriptors.h"
+#include "extraction/descriptors.h"
 
 namespace pcatrain {
 

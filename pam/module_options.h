@@ -1,0 +1,28 @@
+// The module's arguments from the PAM configuration line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vekopam {
+
+// The system bus socket. The module never takes the bus address from the
+// environment: the caller of a set-user-id program such as sudo controls it.
+inline constexpr const char *kSystemBusAddress = "unix:path=/var/run/dbus/system_bus_socket";
+
+inline constexpr int kDefaultMaxTries = 3;
+inline constexpr int kDefaultTimeoutS = 10;
+
+struct Options {
+    int maxTries = kDefaultMaxTries;  // non-matching touches before giving up
+    int timeoutS = kDefaultTimeoutS;  // seconds without any result from the sensor
+    bool debug = false;               // details of every step to syslog
+    std::string busAddress = kSystemBusAddress;
+};
+
+// Reads "max-tries=N", "timeout=S", "debug" and "bus=ADDRESS". An unknown
+// argument or a bad value is described in `problems` and leaves the default:
+// a typing error in the configuration must not lock anybody out.
+Options parseOptions(int argc, const char **argv, std::vector<std::string> &problems);
+
+}  // namespace vekopam

@@ -1,0 +1,194 @@
+#include "verification.h"
+
+#include <security/pam_modules.h>
+
+#include "service_link.h"
+
+namespace vekopam {
+
+namespace {
+
+constexpr int kQuickCallMs = 5000;
+// Verify, StopVerify and the release wait in the service until its capture
+// thread has ended, which may take several seconds.
+constexpr int kStoppingCallMs = 10000;
+
+// VerifyStatus codes.
+constexpr int kMatch = 0;
+constexpr int kEnded = 2;  // nothing to compare, unusable touch, or stopped
+constexpr int kNoMatch = 3;
+constexpr int kSensorFailed = 4;
+
+// Longest piece of a service's answer copied into the log.
+constexpr size_t kLoggedAnswer = 120;
+
+std::string describe(const CallResult &result) {
+    switch (result.status) {
+    case Call::kReplied:
+        return "replied";
+    case Call::kRefused:
+        return result.errorName + ": " + result.errorMessage.substr(0, kLoggedAnswer);
+    case Call::kTimedOut:
+        return "no reply in time";
+    case Call::kLost:
+        break;
+    }
+    return "the bus or the service went away";
+}
+
+// Number of fingers the service stores for `user`; -1 when it cannot tell.
+int countFingers(ServiceLink &link, const std::string &user, const ModuleLog &log) {
+    const char *id = user.c_str();
+    CallResult result = link.call("ListFingers", kQuickCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+    if (result.status != Call::kReplied) {
+        log.debug("ListFingers: " + describe(result));
+        return -1;
+    }
+    DBusMessageIter it;
+    DBusMessageIter array;
+    if (!dbus_message_iter_init(result.reply.get(), &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY) {
+        log.warning("ListFingers: the reply holds no list");
+        return -1;
+    }
+    // A user without fingers comes back as an empty array of another type:
+    // only string elements are finger names.
+    int count = 0;
+    dbus_message_iter_recurse(&it, &array);
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRING) {
+        ++count;
+        dbus_message_iter_next(&array);
+    }
+    return count;
+}
+
+// Holds the device for one authentication. Whatever way the authentication
+// ends, a started verification is stopped and the claim is given back.
+class DeviceHold {
+  public:
+    DeviceHold(ServiceLink &link, const std::string &user, const ModuleLog &log)
+        : link_(link), user_(user), log_(log) {}
+    DeviceHold(const DeviceHold &) = delete;
+    DeviceHold &operator=(const DeviceHold &) = delete;
+
+    ~DeviceHold() {
+        if (verifying_) logFailure("StopVerify", link_.call("StopVerify", kStoppingCallMs, DBUS_TYPE_INVALID));
+        if (claimed_) setClaim(false);
+    }
+
+    bool claim() { return setClaim(true); }
+
+    // Starts (or starts again) a verification against every finger.
+    bool verify() {
+        verifying_ = true;
+        const char *any = "any";
+        return logFailure("Verify", link_.call("Verify", kStoppingCallMs, DBUS_TYPE_STRING, &any, DBUS_TYPE_INVALID));
+    }
+
+  private:
+    bool setClaim(bool on) {
+        // Counted as claimed from the moment it is asked for: a claim whose
+        // reply is lost may still have been made.
+        if (on) claimed_ = true;
+        const char *id = user_.c_str();
+        dbus_bool_t value = on ? TRUE : FALSE;
+        const bool done = logFailure(on ? "Claim" : "Claim(false)",
+                                     link_.call("Claim", on ? kQuickCallMs : kStoppingCallMs, DBUS_TYPE_STRING, &id,
+                                                DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID));
+        if (!on) claimed_ = false;
+        return done;
+    }
+
+    bool logFailure(const char *what, const CallResult &result) {
+        if (result.status == Call::kReplied) return true;
+        log_.debug(std::string(what) + ": " + describe(result));
+        return false;
+    }
+
+    ServiceLink &link_;
+    const std::string &user_;
+    const ModuleLog &log_;
+    bool claimed_ = false;
+    bool verifying_ = false;
+};
+
+// Waits for the touches; see verifyUser.
+int awaitMatch(const Options &options, const std::string &user, ServiceLink &link, DeviceHold &hold,
+               Conversation &conversation, const ModuleLog &log) {
+    int tries = 0;
+    for (;;) {
+        VerifyStatus status;
+        const Wait wait = link.nextStatus(status, options.timeoutS * 1000);
+        if (wait == Wait::kTimedOut) {
+            log.debug("no result from the sensor for " + std::to_string(options.timeoutS) + " s");
+            conversation.error(text::kTimedOut);
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        if (wait == Wait::kLost) {
+            log.debug("the service or the bus went away during the verification");
+            conversation.error(text::kReaderFailed);
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        log.debug("VerifyStatus code " + std::to_string(status.code) + " id '" + status.id.substr(0, kLoggedAnswer) +
+                  "' " + status.json.substr(0, kLoggedAnswer));
+        // The service ends its verification after a match of anybody and
+        // after an unusable touch: it is started again for the next try.
+        bool restart = false;
+        switch (status.code) {
+        case kMatch:
+            if (status.id == user) return PAM_SUCCESS;
+            log.debug("the touch matched a finger of another user");
+            restart = true;
+            break;
+        case kNoMatch:
+            break;
+        case kEnded:
+            restart = true;
+            break;
+        case kSensorFailed:
+            conversation.error(text::kReaderFailed);
+            return PAM_AUTHINFO_UNAVAIL;
+        default:
+            log.warning("the service answered with the unknown verification code " + std::to_string(status.code));
+            conversation.error(text::kReaderFailed);
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        if (++tries >= options.maxTries) {
+            log.debug("no match after " + std::to_string(tries) + " tries");
+            conversation.error(text::kNoMatch);
+            return PAM_AUTH_ERR;
+        }
+        if (!conversation.error(text::kTryAgain)) return PAM_CONV_ERR;
+        if (restart && !hold.verify()) {
+            conversation.error(text::kReaderFailed);
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+    }
+}
+
+}  // namespace
+
+int verifyUser(const Options &options, const std::string &user, Conversation &conversation, const ModuleLog &log) {
+    ServiceLink link;
+    std::string problem;
+    if (!link.open(options.busAddress, kQuickCallMs, problem)) {
+        log.debug(problem);
+        return PAM_AUTHINFO_UNAVAIL;
+    }
+    const int fingers = countFingers(link, user, log);
+    if (fingers <= 0) {
+        if (fingers == 0) log.debug("no finger enrolled for " + user);
+        return PAM_AUTHINFO_UNAVAIL;
+    }
+    if (!link.follow(kQuickCallMs, problem)) {
+        log.debug(problem);
+        return PAM_AUTHINFO_UNAVAIL;
+    }
+    // Declared after the link: the device is released before the connection closes.
+    DeviceHold hold(link, user, log);
+    if (!hold.claim() || !hold.verify()) return PAM_AUTHINFO_UNAVAIL;
+    log.debug("verifying " + std::to_string(fingers) + " finger(s) of " + user);
+    if (!conversation.info(text::kPlaceFinger)) return PAM_CONV_ERR;
+    return awaitMatch(options, user, link, hold, conversation, log);
+}
+
+}  // namespace vekopam
