@@ -149,6 +149,11 @@ def test_install_places_the_files_and_starts_nothing(system):
     assert stat.S_ISDIR(mode) and stat.S_IMODE(mode) == 0o700 and STORE.stat().st_uid == 0
     assert list(STORE.iterdir()) == []
     assert CONFIG.read_text().count("\nprofile=1\n") == 1
+    # The PAM module is in place, but no PAM stack uses it until the administrator enables it.
+    multiarch = run("dpkg-architecture", "-qDEB_HOST_MULTIARCH").stdout.strip()
+    assert Path(f"/lib/{multiarch}/security/pam_veko2547.so").is_file()
+    assert Path("/usr/share/pam-configs/veko2547").is_file()
+    assert not any("pam_veko2547" in p.read_text() for p in Path("/etc/pam.d").glob("common-*"))
     result = run("systemd-analyze", "verify", str(UNIT), check=False)
     assert result.returncode == 0 and result.stderr.strip() == "", result.stderr
 
