@@ -6,6 +6,12 @@ it is torn down after the test, also when the test fails.
 
 Environment (set by CTest): VEKO_SVR is the service binary, VEKO_SOURCE_DIR the
 source tree (for the shipped bus policy).
+
+With --installed the harness runs the installed files instead of the build
+tree's: /usr/sbin/veko2547_svr with the library the system's loader finds for
+it, under the installed bus policy. A bus made with an activation environment
+then also starts the service itself on the first call, from the installed
+activation file, as the system bus does.
 """
 import ctypes
 import os
@@ -28,6 +34,32 @@ PROPERTIES = "org.freedesktop.DBus.Properties"
 
 SOURCE_DIR = Path(os.environ.get("VEKO_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 POLICY_FILE = SOURCE_DIR / "packaging" / "com.vekoid.fprint.conf"
+
+INSTALLED_SVR = Path("/usr/sbin/veko2547_svr")
+INSTALLED_POLICY = Path("/usr/share/dbus-1/system.d/com.vekoid.fprint.conf")
+INSTALLED_ACTIVATION_DIR = Path("/usr/share/dbus-1/system-services")
+
+_installed = False
+
+
+def pytest_addoption(parser):
+    parser.addoption("--installed", action="store_true",
+                     help="run the installed service, library and bus policy instead of the build tree's")
+    parser.addoption("--debs", metavar="DIR",
+                     help="the packages to install (test_installed_package.py)")
+
+
+def pytest_configure(config):
+    global _installed
+    _installed = config.getoption("--installed")
+
+
+def installed_mode():
+    return _installed
+
+
+def policy_file():
+    return INSTALLED_POLICY if _installed else POLICY_FILE
 
 # Same default policy as the system bus: nothing may own a name or call a
 # method unless a policy file allows it.
@@ -52,7 +84,7 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
   </policy>
-  <include>{policy}</include>
+  <include>{policy}</include>{servicedir}
 </busconfig>
 """
 
@@ -68,6 +100,10 @@ def _die_with_parent():
 
 
 def service_binary():
+    if _installed:
+        if not os.access(INSTALLED_SVR, os.X_OK):
+            pytest.fail(f"--installed: {INSTALLED_SVR} is not installed")
+        return str(INSTALLED_SVR)
     path = os.environ.get("VEKO_SVR")
     if not path or not os.access(path, os.X_OK):
         pytest.fail("VEKO_SVR must name the built veko2547_svr binary")
@@ -86,23 +122,60 @@ def stop_process(proc, timeout=5.0):
         proc.wait()
 
 
+def stop_pid(pid, timeout=5.0):
+    """Ends a process that the private bus started (not a child of this
+    process): SIGTERM, then SIGKILL; returns once it is gone."""
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:
+            return
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not process_exists(pid):
+                return
+            time.sleep(0.02)
+
+
+def process_exists(pid):
+    """True while `pid` is a live process (a zombie awaiting its parent counts as gone)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (FileNotFoundError, ProcessLookupError):
+        return False
+
+
 class PrivateBus:
     """A dbus-daemon with a system-bus-like configuration in its own directory.
 
     The directory is world-readable so that an unprivileged client (for the
     policy tests) can reach the socket.
+
+    With `activation_env` (installed mode only) the bus starts the service from
+    the installed activation file on the first call. It runs the program
+    itself, as the system bus does without systemd, in the bus's own
+    environment: `activation_env` (a simulated sensor) and the address of this
+    bus.
     """
 
-    def __init__(self):
+    def __init__(self, activation_env=None):
         self.dir = Path(tempfile.mkdtemp(prefix="veko-bus-"))
         os.chmod(self.dir, 0o755)
         self.socket = self.dir / "system_bus_socket"
         self.address = f"unix:path={self.socket}"
         config = self.dir / "bus.conf"
-        config.write_text(BUS_CONFIG.format(socket=self.socket, policy=POLICY_FILE))
+        servicedir = ""
+        env = None
+        if activation_env is not None:
+            if not _installed:
+                raise RuntimeError("bus activation starts the installed service: use --installed")
+            servicedir = f"\n  <servicedir>{INSTALLED_ACTIVATION_DIR}</servicedir>"
+            env = {**os.environ, **activation_env, "DBUS_SYSTEM_BUS_ADDRESS": self.address}
+        config.write_text(BUS_CONFIG.format(socket=self.socket, policy=policy_file(), servicedir=servicedir))
         self.proc = subprocess.Popen(
             ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent, env=env)
         deadline = time.monotonic() + START_TIMEOUT_S
         while not self.socket.exists():
             if self.proc.poll() is not None:
@@ -206,11 +279,12 @@ class Harness:
     """What a test receives: start services, connect clients; everything it
     started is stopped at the end of the test."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir, activation_env=None):
         self.workdir = workdir
-        self.bus = PrivateBus()
+        self.bus = PrivateBus(activation_env)
         self.services = []
         self.connections = []
+        self.activated_pids = set()
 
     def connect(self):
         connection = self.bus.connect()
@@ -229,9 +303,23 @@ class Harness:
     def client(self):
         return Client(self.connect())
 
+    def owner_pid(self):
+        """Process id of the name's owner, or None; a service the bus started
+        is remembered and stopped at the end of the test."""
+        connection = self.connect()
+        if not connection.name_has_owner(BUS_NAME):
+            return None
+        pid = int(connection.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                           "GetConnectionUnixProcessID", "s", (BUS_NAME,)))
+        if not any(service.proc.pid == pid for service in self.services):
+            self.activated_pids.add(pid)
+        return pid
+
     def close(self):
         for service in self.services:
             service.stop()
+        for pid in self.activated_pids:
+            stop_pid(pid)
         for connection in self.connections:
             connection.close()
         self.bus.close()

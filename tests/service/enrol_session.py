@@ -34,11 +34,14 @@ def generate_fingers(out, seeds, impressions, products=PRODUCTS):
 
 
 class Session:
-    """One simulated sensor, the service started on it and a claimed client."""
+    """One simulated sensor, the service started on it and a claimed client.
+    With `activated` the harness's bus starts the service on the Claim call
+    (service is then None)."""
 
-    def __init__(self, simbus, harness, product, sensor=None, extra_env=None):
+    def __init__(self, simbus, harness, product, sensor=None, activated=False, extra_env=None):
         self.sensor = sensor or simbus.add(product)
-        self.service = harness.start_service(extra_env={**simbus.env(), **(extra_env or {})})
+        self.service = None if activated else harness.start_service(
+            extra_env={**simbus.env(), **(extra_env or {})})
         self.client = harness.client()
         self.client.fprint.Claim("1000", True)
 

@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -28,7 +30,10 @@ struct TempDir {
         char tmpl[] = "/tmp/vekocfgXXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~TempDir() { std::system(("rm -rf " + path).c_str()); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
 };
 
 void write(const std::string &path, const char *text) {

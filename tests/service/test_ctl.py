@@ -12,11 +12,11 @@ from pathlib import Path
 
 import pytest
 
-from conftest import SOURCE_DIR, _die_with_parent, stop_process
+from conftest import SOURCE_DIR, _die_with_parent, installed_mode, stop_process
 from simsensor import PRODUCT_PLAIN
 
 BUILD = Path(os.environ.get("VEKO_BUILD_DIR", ""))
-CTL = BUILD / "tools" / "ctl" / "veko2547-ctl"
+CTL = Path("/usr/sbin/veko2547-ctl") if installed_mode() else BUILD / "tools" / "ctl" / "veko2547-ctl"
 FPGEN = BUILD / "tools" / "fpgen" / "fpgen"
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "demo"))

@@ -30,7 +30,7 @@ def read_unit(path):
     return parser
 
 
-def test_binary_and_registration(installed):
+def test_binary_registration_and_manual_pages(installed):
     binary = installed / "usr/sbin/veko2547_svr"
     assert os.access(binary, os.X_OK)
     registration = installed / "usr/share/deepin-authentication/interfaces/veko2547.json"
@@ -38,6 +38,8 @@ def test_binary_and_registration(installed):
         "service": "com.vekoid.fprint", "path": "/com/vekoid", "interface": "com.vekoid.fprint", "type": 1}
     assert registration.read_text().strip() == (
         '{"service":"com.vekoid.fprint","path":"/com/vekoid","interface":"com.vekoid.fprint","type":1}')
+    for page in ("veko2547_svr.8", "veko2547-ctl.8"):
+        assert (installed / "usr/share/man/man8" / page).read_text().startswith(".TH ")
     store = installed / "usr/share/deepin-authentication/modes/veko2547"
     assert store.is_dir() and (store.stat().st_mode & 0o777) == 0o700
 
@@ -78,9 +80,11 @@ def test_activation_file_and_unit_start_the_installed_binary(installed):
 def test_unit_passes_systemd_verification(installed, tmp_path):
     text = (installed / "usr/lib/systemd/system/veko2547_svr.service").read_text()
     unit = tmp_path / "veko2547_svr.service"
-    # Verification checks that the executable exists: point it at the staged one.
+    # Verification checks that the executable and the documentation exist:
+    # point it at the staged ones.
     unit.write_text(text.replace("ExecStart=/usr/sbin/", f"ExecStart={installed}/usr/sbin/"))
-    result = subprocess.run(["systemd-analyze", "verify", str(unit)], capture_output=True, text=True, timeout=60)
+    result = subprocess.run(["systemd-analyze", "verify", str(unit)], capture_output=True, text=True, timeout=60,
+                            env={**os.environ, "MANPATH": str(installed / "usr/share/man")})
     assert result.returncode == 0 and result.stderr.strip() == "", result.stderr
     # The unit's sandbox keeps systemd's exposure estimate low (0 best, 10 worst).
     result = subprocess.run(["systemd-analyze", "security", "--offline=true", "--no-pager", str(unit)],
