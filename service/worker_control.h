@@ -29,7 +29,7 @@ bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *));
 // first sends the end-of-capture command.
 void vkWorkerFinished(CaptureWorker &worker);
 
-// Sets the stop flag, cancels the transfer in flight and waits (at most 2 s)
+// Sets the stop flag, cancels the transfer in flight and waits (at most 0.8 s)
 // for the worker to end. Returns the milliseconds waited.
 int vkWorkerStop(CaptureWorker &worker);
 
