@@ -69,7 +69,13 @@ Next acceptCapture(int &lastTransfer) {
     _vklog("stage=%d", n);
     if (n == m_enrolStages) {
         lastTransfer = 0;
-        signal(SaveToMinutiaeFile() == 0 ? 0 : 1, 0);
+        // A finger renamed onto this name during the enrolment keeps it: the
+        // enrolment ends as "name exists", as it would have at its start.
+        const int saved = SaveToMinutiaeFile();
+        if (saved == 0)
+            signal(0, 0);
+        else
+            signal(1, saved == kStoreNameTaken ? 2 : 3);
         return Next::Finish;
     }
     signal(2, progressTens(n));
@@ -79,6 +85,7 @@ Next acceptCapture(int &lastTransfer) {
 
 void *ExecThreadEnroll(void *) {
     int lastTransfer = 0;
+    vkIdentify();
     for (;;) {
         lastTransfer = vkCaptureStart(kCaptureEnroll);
         if (lastTransfer != 0) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "log.h"
 #include "operations.h"
@@ -21,6 +22,12 @@ constexpr char kFingerSuffix[] = ".Data";
 constexpr size_t kSuffixLength = sizeof kFingerSuffix - 1;
 // Name prefix of a finger file being written (hidden from listings).
 constexpr char kTempPrefix[] = ".finger.";
+
+// Held by every change of the store (new file, renewal, rename, removal) for
+// the check and the change together, so that the bus thread and a worker
+// never act on what the other has just changed. Never held over a write of
+// file data or an fsync.
+std::mutex s_storeLock;
 
 struct DirCloser {
     DIR *dir;
@@ -156,9 +163,25 @@ int getSubFile(const char *path, char *list, size_t listSize, int mode) {
     return count;
 }
 
+namespace {
+
+// Test runs widen the window between writing a finger file and putting it in
+// place, so that a concurrent delete, rename or enrolment can be made to land
+// in it: VEKO_TEST_STORE_PAUSE_MS (at most 10 s). Unset, there is no pause.
+void pauseBeforePlacing() {
+    static const int pauseMs = [] {
+        const char *value = getenv("VEKO_TEST_STORE_PAUSE_MS");
+        const int ms = value != nullptr ? atoi(value) : 0;
+        return ms < 0 ? 0 : ms > 10000 ? 10000 : ms;
+    }();
+    if (pauseMs == 0) return;
+    _vklog("store pause %d ms", pauseMs);
+    usleep(static_cast<useconds_t>(pauseMs) * 1000);
+}
+
 // Removes the temporary files a service killed while writing left behind.
 // Only one worker ever writes, so any such file is stale when a write begins.
-static void removeStaleTemporaries(const char *dir) {
+void removeStaleTemporaries(const char *dir) {
     DirCloser entries{opendir(dir)};
     if (entries.dir == nullptr) return;
     while (const dirent *entry = readdir(entries.dir)) {
@@ -168,25 +191,80 @@ static void removeStaleTemporaries(const char *dir) {
     }
 }
 
-int vkReplaceFile(const char *path, const uint8_t *data, size_t size) {
-    char dir[kPathSize];
-    directoryOf(path, dir);
+// Writes `data` to a new hidden temporary file in `dir`, flushed to disk, mode
+// 0600. Its path goes to `temp`. False (and nothing left) when it fails.
+bool writeTemporary(const char *dir, const uint8_t *data, size_t size, char *temp) {
     removeStaleTemporaries(dir);
-    char temp[kPathSize];
     // A hidden name: listings never show a half-written file.
-    if (!joinPath(temp, dir, kTempPrefix, "XXXXXX")) return -1;
+    if (!joinPath(temp, dir, kTempPrefix, "XXXXXX")) return false;
     FdCloser file{mkstemp(temp)};
-    if (file.fd < 0) return -1;
+    if (file.fd < 0) return false;
     const bool written = fchmod(file.fd, 0600) == 0 && writeAll(file.fd, data, size) && fsync(file.fd) == 0;
     const int fd = file.fd;
     file.fd = -1;
-    if (close(fd) != 0 || !written || rename(temp, path) != 0) {
+    if (close(fd) != 0 || !written) {
         unlink(temp);
-        return -1;
+        return false;
     }
-    // Make the rename itself durable.
-    FdCloser parent{open(dir, O_RDONLY | O_DIRECTORY)};
+    pauseBeforePlacing();
+    return true;
+}
+
+// Makes the last rename in `dir` durable.
+void syncDirectory(const char *dir) {
+    FdCloser parent{open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (parent.fd >= 0) fsync(parent.fd);
+}
+
+// Moves `from` to `to` unless `to` exists. 0, or errno (EEXIST when taken).
+int renameNoReplace(const char *from, const char *to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without RENAME_NOREPLACE: a hard link cannot replace either.
+    if (link(from, to) != 0) return errno;
+    unlink(from);
+    return 0;
+}
+
+}  // namespace
+
+int vkReplaceFile(const char *path, const uint8_t *data, size_t size) {
+    char dir[kPathSize];
+    directoryOf(path, dir);
+    char temp[kPathSize];
+    if (!writeTemporary(dir, data, size, temp)) return -1;
+    {
+        std::lock_guard<std::mutex> lock(s_storeLock);
+        if (rename(temp, path) != 0) {
+            unlink(temp);
+            return -1;
+        }
+    }
+    syncDirectory(dir);
+    return 0;
+}
+
+int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data) {
+    char dir[kPathSize];
+    directoryOf(path, dir);
+    char temp[kPathSize];
+    if (!writeTemporary(dir, data, kFingerFileSize, temp)) return -1;
+    {
+        std::lock_guard<std::mutex> lock(s_storeLock);
+        // Deleted, renamed away or replaced since it was read: the renewal
+        // would bring back a finger that is gone, or overwrite another one.
+        struct stat st;
+        if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != matched.device ||
+            st.st_ino != matched.inode) {
+            unlink(temp);
+            return 1;
+        }
+        if (rename(temp, path) != 0) {
+            unlink(temp);
+            return -1;
+        }
+    }
+    syncDirectory(dir);
     return 0;
 }
 
@@ -197,7 +275,20 @@ int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data) {
     const int exists = access(dir, F_OK) == 0 ? 0 : -1;
     _vklog("accesss ret = %d\n", exists);
     if (exists != 0) createDirectories(dir);
-    return vkReplaceFile(path, data, kFingerFileSize);
+    char temp[kPathSize];
+    if (!writeTemporary(dir, data, kFingerFileSize, temp)) return -1;
+    int err;
+    {
+        // A finger renamed onto this name while the enrolment ran keeps it.
+        std::lock_guard<std::mutex> lock(s_storeLock);
+        err = renameNoReplace(temp, path);
+    }
+    if (err != 0) {
+        unlink(temp);
+        return err == EEXIST ? kStoreNameTaken : -1;
+    }
+    syncDirectory(dir);
+    return 0;
 }
 
 namespace {
@@ -215,6 +306,7 @@ const char *storedFinger(const char *id, const char *finger, char *dir, char *li
 }  // namespace
 
 int vkDelFp(const char *id, const char *finger) {
+    std::lock_guard<std::mutex> lock(s_storeLock);
     char dir[kPathSize];
     char list[kFileListSize] = {};
     int status = 0;
@@ -223,11 +315,15 @@ int vkDelFp(const char *id, const char *finger) {
     char path[kPathSize];
     if (name == nullptr || !joinPath(path, dir, name)) return -1;
     _vklog("del %s\n", path);
-    remove(path);
+    if (remove(path) != 0) {
+        _vklog("del fail %d", errno);
+        return -2;
+    }
     return 0;
 }
 
 int vkDelAllFp(const char *id) {
+    std::lock_guard<std::mutex> lock(s_storeLock);
     char dir[kPathSize];
     char list[kFileListSize] = {};
     int count = listFingerFiles(id, dir, list, sizeof list);
@@ -240,12 +336,16 @@ int vkDelAllFp(const char *id) {
             char path[kPathSize];
             if (!joinPath(path, dir, name)) continue;
             _vklog("del %s\n", path);
-            remove(path);
+            // A file that cannot be removed would be listed again forever.
+            if (remove(path) != 0) {
+                _vklog("del fail %d", errno);
+                return -2;
+            }
         }
         memset(list, 0, sizeof list);
         count = getSubFile(dir, list, sizeof list, 1);
     }
-    return 0;
+    return count > 0 ? -2 : 0;
 }
 
 int vkLstFp(const char *id, char *list, int32_t *count) {
@@ -271,6 +371,7 @@ int vkLstFp(const char *id, char *list, int32_t *count) {
 }
 
 int vkRenameFp(const char *id, const char *finger, const char *newname) {
+    std::lock_guard<std::mutex> lock(s_storeLock);
     char dir[kPathSize];
     char list[kFileListSize] = {};
     int status = 0;
@@ -279,8 +380,8 @@ int vkRenameFp(const char *id, const char *finger, const char *newname) {
     char from[kPathSize];
     char to[kPathSize];
     if (name == nullptr || !joinPath(from, dir, name) || !joinPath(to, dir, newname, kFingerSuffix)) return -1;
-    // Renaming onto another finger would silently delete it: refused.
-    if (access(to, F_OK) == 0) return -1;
     _vklog("rename file=%s\n", to);
-    return rename(from, to) == 0 ? 0 : -1;
+    // Renaming onto another finger would silently delete it: refused, in the
+    // same step as the move.
+    return renameNoReplace(from, to) == 0 ? 0 : -1;
 }

@@ -4,6 +4,8 @@
 // state in memory; every operation lists the directory afresh.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -27,13 +29,35 @@ bool vkIsStoreName(const char *name);
 // names listed, or -100 when the directory cannot be opened.
 int getSubFile(const char *path, char *list, size_t listSize, int mode);
 
+// What identifies a file across renames: its device and inode.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Result of vkSaveFingerFile when a finger of that name exists.
+inline constexpr int kStoreNameTaken = -2;
+
+// Every change of the store (these three and vkDelFp, vkDelAllFp, vkRenameFp)
+// checks and changes under one lock, so changes made on the bus thread and by
+// a worker never interleave. Data is written to a hidden temporary file in
+// the same directory and flushed before the lock is taken; the rename that
+// puts it in place is made under the lock. A crash or a full disk never
+// leaves a partial finger file.
+
 // Writes a finger file for a new enrolment, creating the user directory (and
-// any missing directory above it) with mode 0700. The file is written to a
-// temporary file in the same directory, flushed and renamed over its name with
-// mode 0600, so a crash or a full disk never leaves a partial finger file.
-// Returns 0, or -1 when the file could not be written.
+// any missing directory above it) with mode 0700; the file gets mode 0600. A
+// file of that name is never replaced. Returns 0, kStoreNameTaken when the
+// name exists (another finger was renamed onto it meanwhile), or -1 when the
+// file could not be written.
 int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data);
 
-// Replaces an existing finger file (at `path`) the same crash-safe way; the
+// Renews the finger file at `path` that was read as the file `matched`. When
+// that file is no longer there under that path (deleted, renamed away, or
+// another file renamed onto the name), nothing is written and 1 is returned.
+// 0 renewed; -1 not written (the previous file stays).
+int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data);
+
+// Replaces the file at `path` unconditionally, the same crash-safe way; the
 // previous file stays when anything fails. Returns 0, or -1.
 int vkReplaceFile(const char *path, const uint8_t *data, size_t size);

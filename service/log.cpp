@@ -1,6 +1,8 @@
 // Diagnostic log: posters queue lines, one writer thread writes them out.
 #include "log.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
@@ -9,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +31,15 @@ struct LogRecord {
     char text[kLogTextSize];
 };
 
+// A queue of an earlier run that nobody has touched for this long, and whose
+// last users are gone, is stale. A fresh one may belong to a run that is still
+// starting (it posts its first line within a tenth of a second).
+constexpr time_t kFreshQueueS = 10;
+
 int m_msgid = -1;
+// Lines the queue had no room for (the writer cannot keep up); the writer
+// notes their number in the log when it next gets a line.
+std::atomic<uint32_t> s_dropped{0};
 // Written by the writer thread only; a poster may see the old value for one line.
 std::atomic<uint8_t> s_log_show_info{0};
 // Lines queued and lines written, so an exiting process can wait for its last lines.
@@ -54,6 +65,9 @@ void appendCut(char *buf, size_t size, const char *text) {
 }
 
 // Queues one line, with the "[hh:mm:ss]" prefix when `withTime` is set.
+// Never waits: a line the queue has no room for is dropped and counted, so a
+// stalled writer can never hold up the thread that logs (the bus thread, a
+// worker or a USB callback).
 void postMsgLog(const char *text, bool withTime) {
     if (m_msgid < 0) return;
     LogRecord rec;
@@ -67,11 +81,13 @@ void postMsgLog(const char *text, bool withTime) {
     }
     appendCut(rec.text, sizeof rec.text, text);
     for (;;) {
-        if (msgsnd(m_msgid, &rec, sizeof rec.text, 0) == 0) {
+        if (msgsnd(m_msgid, &rec, sizeof rec.text, IPC_NOWAIT) == 0) {
             s_posted.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        if (errno != EINTR) return;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) s_dropped.fetch_add(1, std::memory_order_relaxed);
+        return;
     }
 }
 
@@ -83,7 +99,57 @@ void get_veko_driver_config() {
 
 void veko_log_file_check() {
     struct stat st;
-    if (stat(m_path, &st) == 0 && st.st_size > kLogFileSizeLimit) remove(m_path);
+    if (lstat(m_path, &st) == 0 && st.st_size > kLogFileSizeLimit) remove(m_path);
+}
+
+// Opens the log file for appending: created with mode 0600, never through a
+// symbolic link, and only when it is a regular file (a FIFO or a device there
+// could block the writer or send the lines elsewhere). -1 when it cannot be.
+int openLogFile() {
+    const int fd = open(m_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    // A file left by an older version may be readable by others.
+    if ((st.st_mode & 077) != 0 && st.st_uid == geteuid()) fchmod(fd, 0600);
+    return fd;
+}
+
+void writeAll(int fd, const char *text, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// Writes one line to `fd` only when it can take it at once: a pipe nobody
+// reads (a stalled journal, a closed terminal) must not hold the caller.
+void writeLineNoWait(int fd, const char *text) {
+    pollfd out{fd, POLLOUT, 0};
+    if (poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) return;
+    char line[kLogTextSize + 1];
+    const size_t n = strnlen(text, kLogTextSize - 1);
+    memcpy(line, text, n);
+    line[n] = '\n';
+    // One write of at most 512 bytes: a pipe that polled writable takes it whole.
+    const ssize_t written = write(fd, line, n + 1);
+    (void)written;
+}
+
+void writeLine(const char *text) {
+    const int fd = openLogFile();
+    if (fd >= 0) {
+        writeAll(fd, text, strlen(text));
+        writeAll(fd, "\n", 1);
+        close(fd);
+    }
+    vkWriteStdoutNoWait(text);
 }
 
 void *ExecThreadLog(void *) {
@@ -96,22 +162,75 @@ void *ExecThreadLog(void *) {
         if (msgrcv(m_msgid, &rec, sizeof rec.text, kLogMsgType, 0) < 0) {
             // A removed queue cannot deliver again; anything else is retried.
             if (errno == EIDRM || errno == EINVAL) return nullptr;
-            if (errno != EINTR) perror("msgrcv");
             continue;
         }
         rec.text[sizeof rec.text - 1] = '\0';
         get_veko_driver_config();
         veko_log_file_check();
-        if (FILE *file = fopen(m_path, "ab")) {
-            fputs(rec.text, file);
-            fputc('\n', file);
-            fclose(file);
+        if (const uint32_t dropped = s_dropped.exchange(0, std::memory_order_relaxed)) {
+            char note[64];
+            snprintf(note, sizeof note, "(%u log lines dropped: the log could not keep up)", dropped);
+            writeLine(note);
         }
-        fputs(rec.text, stdout);
-        fputc('\n', stdout);
-        fflush(stdout);
+        writeLine(rec.text);
         s_written.fetch_add(1, std::memory_order_release);
     }
+}
+
+// Key of the log queue: a hash of the log file's path, so a run finds the
+// queue an earlier run with the same log file left behind (a killed service
+// cannot remove it), while services with other log files never share one.
+key_t queueKey() {
+    uint32_t hash = 2166136261u;
+    for (const char *c = "veko2547_svr log:"; *c != '\0'; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
+    for (const char *c = m_path; *c != '\0'; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
+    const key_t key = static_cast<key_t>(hash & 0x7fffffff);
+    return key == IPC_PRIVATE ? 1 : key;
+}
+
+// Whether `pid` runs the same program as this process.
+bool isThisProgram(pid_t pid) {
+    if (pid <= 0 || pid == getpid() || kill(pid, 0) != 0) return false;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    char theirs[32] = {};
+    char ours[32] = {};
+    FILE *f = fopen(path, "re");
+    if (f == nullptr) return false;
+    const bool got = fgets(theirs, sizeof theirs, f) != nullptr;
+    fclose(f);
+    f = fopen("/proc/self/comm", "re");
+    if (f == nullptr) return false;
+    const bool gotOurs = fgets(ours, sizeof ours, f) != nullptr;
+    fclose(f);
+    return got && gotOurs && strcmp(theirs, ours) == 0;
+}
+
+// A queue under our key that an earlier run of the service left: ours (owner
+// and creator this user, mode 0600), and neither its last sender nor its last
+// receiver is a running copy of this program.
+bool isStaleQueue(int id) {
+    msqid_ds ds;
+    if (msgctl(id, IPC_STAT, &ds) != 0) return false;
+    const uid_t me = geteuid();
+    if (ds.msg_perm.uid != me || ds.msg_perm.cuid != me || (ds.msg_perm.mode & 0777) != 0600) return false;
+    if (ds.msg_lspid == 0 && ds.msg_lrpid == 0) return time(nullptr) - ds.msg_ctime >= kFreshQueueS;
+    return !isThisProgram(ds.msg_lspid) && !isThisProgram(ds.msg_lrpid);
+}
+
+// Creates this run's queue. The keyed queue of the log file first, removing a
+// stale one; when another running service holds it (or a queue we do not own
+// sits under the key), a private queue. -1 when no queue can be had.
+int createQueue() {
+    const key_t key = queueKey();
+    int id = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    if (id < 0 && errno == EEXIST) {
+        const int old = msgget(key, 0);
+        if (old >= 0 && isStaleQueue(old) && msgctl(old, IPC_RMID, nullptr) == 0)
+            id = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+        if (id < 0) id = msgget(IPC_PRIVATE, IPC_CREAT | 0600);
+    }
+    return id;
 }
 
 }  // namespace
@@ -122,15 +241,18 @@ void vklogSetPaths(const char *logPath, const char *flagPath) {
 }
 
 void vklogExec() {
-    // Owner-only permissions: the queue is private to this process anyway.
-    m_msgid = msgget(IPC_PRIVATE, IPC_CREAT | 0600);
+    // Owner-only permissions: the lines name users and fingers.
+    m_msgid = createQueue();
     if (m_msgid < 0) {
-        printf("msgget failed\n");
-        fflush(stdout);
-        exit(1);
+        // Without a queue nothing can be logged; the service runs all the same.
+        char line[128];
+        snprintf(line, sizeof line, "no log queue (%s): logging is off for this run", strerror(errno));
+        writeLineNoWait(STDERR_FILENO, line);
+        return;
     }
-    printf("msgget ok ,msgid = %d\n", m_msgid);
-    fflush(stdout);
+    char line[64];
+    snprintf(line, sizeof line, "msgget ok ,msgid = %d", m_msgid);
+    vkWriteStdoutNoWait(line);
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -139,11 +261,16 @@ void vklogExec() {
     int rc = pthread_create(&writer, &attr, ExecThreadLog, nullptr);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        errno = rc;
-        perror("pthread_create ExecThreadLog error");
+        char failure[128];
+        snprintf(failure, sizeof failure, "pthread_create ExecThreadLog error: %s", strerror(rc));
+        writeLineNoWait(STDERR_FILENO, failure);
         exit(1);
     }
 }
+
+void vkWriteStdoutNoWait(const char *text) { writeLineNoWait(STDOUT_FILENO, text); }
+
+uint32_t vklogDropped() { return s_dropped.load(std::memory_order_relaxed); }
 
 void vklogRemoveQueue() {
     if (m_msgid >= 0) msgctl(m_msgid, IPC_RMID, nullptr);

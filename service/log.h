@@ -1,9 +1,14 @@
 // Diagnostic log of the service.
 //
-// Posters on any thread format a line and put it on a private System V
-// message queue; one writer thread takes the lines off and appends each to the
-// log file and to standard output. Logging is switched on by the mere presence
-// of a flag file, which the writer tests again for every line it takes.
+// Posters on any thread format a line and put it on a System V message queue
+// (mode 0600); one writer thread takes the lines off and appends each to the
+// log file (mode 0600, never through a symbolic link) and to standard output.
+// Logging is switched on by the mere presence of a flag file, which the writer
+// tests again for every line it takes.
+//
+// Nothing here ever waits on the output: posting drops (and counts) a line the
+// queue has no room for, and the writer skips standard output while it cannot
+// take a line at once.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +23,20 @@ inline constexpr int kLogTextSize = 512;
 // vklogExec; null keeps the current value.
 void vklogSetPaths(const char *logPath, const char *flagPath);
 
-// Creates the queue and starts the writer thread. Exits the process with
-// status 1 when either cannot be created.
+// Creates the queue and starts the writer thread. The queue's key comes from
+// the log file's path: a queue an earlier, killed run left under it is removed
+// first; one that a running service holds is left alone (this run then takes a
+// private queue). When no queue can be had, says so in one line on standard
+// error and runs without logging. Exits with status 1 only when the writer
+// thread cannot be started.
 void vklogExec();
+
+// Lines dropped so far because the queue was full.
+uint32_t vklogDropped();
+
+// Writes one line (a newline is added) to standard output when it can take it
+// without waiting; otherwise the line is dropped.
+void vkWriteStdoutNoWait(const char *text);
 
 // Removes the queue. Called when the process ends; lines still queued are lost.
 // Safe to call from a signal handler.

@@ -29,7 +29,9 @@ int vkVerifyFp(const char *finger);                  // 0 started; -2 no thread
 int vkStopVerify();
 
 // Finger store.
-int vkDelFp(const char *id, const char *finger);          // 0 removed; -1 no such finger; -100 no user directory
-int vkDelAllFp(const char *id);                           // 0 removed; -1 none present; -100 no user directory
+// -2: the file could not be removed (a read-only store, for example).
+int vkDelFp(const char *id, const char *finger);          // 0 removed; -1 no such finger; -100 no user directory; -2
+int vkDelAllFp(const char *id);                           // 0 removed; -1 none present; -100 no user directory; -2
 int vkLstFp(const char *id, char *list, int32_t *count);  // always 0; `count` names in `list`
+// -1 also when newname exists: a rename never replaces another finger.
 int vkRenameFp(const char *id, const char *finger, const char *newname);  // 0 moved; -1; -100

@@ -107,15 +107,18 @@ int vkOpenDev() {
     if (count == 0) return -3;
     if (ssUsbOpen() != 0) return -2;
     m_bDevDetected = 1;
+    return 0;
+}
+
+void vkIdentify() {
     // The sensor answers the identity request with 8 bytes; the reply is not
-    // needed, and neither step can fail the open. Static, like every buffer
+    // needed, and neither step can fail the capture. Static, like every buffer
     // a transfer writes into, so even a transfer libusb never finishes has
     // somewhere to write.
     static uint8_t reply[kIdentityReplyLength];
     memset(reply, 0, sizeof reply);
     int32_t length = kIdentityReplyLength;
     if (ssUsbTxAsyn(m_get_id_cmd, kCommandLength) == 0) ssUsbRxdAsyn(reply, &length, kIdentityReadFactor);
-    return 0;
 }
 
 void vkCloseDev() {
@@ -157,7 +160,7 @@ void freeCapture_Image() {
 
 void stopfp() { vkUsbOnlyTx(m_capture_end_cmd, kCommandLength); }
 
-void vkCaptureInterrupt() { vkUsbOnlyTx(m_get_id_cmd, kCommandLength); }
+void vkCaptureCancel() { vkUsbCancelTransfers(); }
 
 int vkCaptureStart(CaptureMode mode) {
     return ssUsbTxAsyn(mode == kCaptureEnroll ? m_capture_beg_cmd : m_verify_beg_cmd, kCommandLength);

@@ -18,8 +18,12 @@
 // vkCaptureImage runs the whole cycle up to a stored image, restarting the
 // capture after four time-outs in a row or a failed read, and gives up when
 // the stop flag is set or the sensor cannot be written. A stop operation sets
-// its flag and calls vkCaptureInterrupt, which makes the sensor answer a
-// pending read, so the worker sees the flag within a second.
+// its flag and calls vkCaptureCancel, which cancels the transfer in flight
+// (and refuses the next one), so the worker sees the flag at once even when
+// the sensor takes nothing.
+//
+// The bus thread only opens and closes the sensor; every transfer, the
+// identity exchange after an open included, runs on the worker.
 #pragma once
 
 #include <atomic>
@@ -79,7 +83,7 @@ void setCapture_Image();
 uint8_t *getCapture_Image();  // logs when the slot holds no received image
 void freeCapture_Image();     // marks it free and advances the get index
 
-// Writes the end-of-capture command with the interrupting write.
+// Writes the end-of-capture command with a synchronous write (100 ms at most).
 void stopfp();
 
 enum CaptureMode { kCaptureEnroll, kCaptureVerify };
@@ -92,7 +96,7 @@ inline constexpr int kCaptureStopped = -30;  // the stop flag was seen
 int vkCaptureStart(CaptureMode mode);
 // Reads the first m_S_LEN bytes into g_imgbuf with a 1 s time-out.
 // 0: the first part arrived; 7: no finger yet; kCaptureShort: a reply that is
-// not an image (for example the sensor's answer to an interrupt); otherwise
+// not an image (for example a late identity reply); otherwise
 // the transport's result.
 int vkCaptureReadFirst();
 // Reads the remaining m_imgSize - m_S_LEN bytes with a 2 s time-out.
@@ -104,5 +108,10 @@ void vkCaptureStore();
 // (kCaptureStopped), a read is cancelled (8) or the sensor cannot be written
 // (the transport's result).
 int vkCaptureImage(CaptureMode mode, const std::atomic<int32_t> &stopFlag);
-// Makes the sensor answer a pending read (identity request, interrupting write).
-void vkCaptureInterrupt();
+// Cancels the transfer in flight and refuses later ones until the next worker
+// starts. Never waits.
+void vkCaptureCancel();
+// The identity exchange a worker makes first after an open: request and its
+// 8-byte reply (1 s), so that the reply is not taken for the first part of
+// an image. Failures are ignored.
+void vkIdentify();

@@ -163,7 +163,9 @@ void handle_DeleteAllFingers(DBusMessage *call) {
     _vklog("--rcved: id=%s", id);
     // Nothing is ever removed outside a user's own directory.
     if (!isStoreName(id)) return replyFailed(call, "DeleteAllFingers fail.");
-    vkDelAllFp(id);
+    // A user without fingers has nothing to delete: that is no failure. A
+    // file that could not be removed is.
+    if (vkDelAllFp(id) == -2) return replyFailed(call, "DeleteAllFingers fail.");
     replyEmpty(call);
 }
 
@@ -366,8 +368,7 @@ int main(int argc, char **argv) {
         usage(argv[0]);
         return 2;
     }
-    printf("%s\n", kVersion);
-    fflush(stdout);
+    vkWriteStdoutNoWait(kVersion);
 
     vklogSetPaths(options.logFile, options.logFlag);
     vkSetStoreRoot(options.storeRoot);

@@ -4,6 +4,8 @@
 // and rewritten, and the user's id is announced. Each stored finger is
 // compared under the recognition profile it was enrolled with: the capture is
 // turned into a template once per profile the stored fingers use.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -57,12 +59,18 @@ void copyUser(char *out, const char *user) {
     out[len] = '\0';
 }
 
-// Reads a whole finger file; false when it cannot be opened or is short.
-bool readFingerFile(const char *path) {
-    FILE *f = fopen(path, "rb");
+// Reads a whole finger file and notes which file it was; false when it
+// cannot be opened or is short.
+bool readFingerFile(const char *path, FileIdentity *identity) {
+    FILE *f = fopen(path, "rbe");
     if (f == nullptr) {
         _vklog("%s fopen error \n", "ReadFromMinutiaeFile");
         return false;
+    }
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0) {
+        identity->device = st.st_dev;
+        identity->inode = st.st_ino;
     }
     const size_t n = fread(m_storedTemplate, 1, kFingerFileSize, f);
     fclose(f);
@@ -74,14 +82,14 @@ bool readFingerFile(const char *path) {
 }
 
 // Renews the finger file just matched; the previous file stays when the
-// library declines or the new file cannot be written.
-void renewFingerFile(const char *path) {
+// library declines or the new file cannot be written. A file deleted or
+// renamed since it was read is not brought back.
+void renewFingerFile(const char *path, const FileIdentity &matched) {
     uint16_t width = 0, height = 0;
     if ((Quorvane_RenewFeature(m_opFeatureOut, nullptr, &width, &height) & 0xFFFF) != 0) return;
-    FILE *exists = fopen(path, "rb");
-    if (exists == nullptr) return;  // deleted meanwhile: not brought back
-    fclose(exists);
-    if (vkReplaceFile(path, m_opFeatureOut, kFingerFileSize) != 0) _vklog("renew write fail %s", path);
+    const int rc = vkRenewFingerFile(path, matched, m_opFeatureOut);
+    if (rc < 0) _vklog("renew write fail %s", path);
+    if (rc > 0) _vklog("renew skipped, file changed %s", path);
 }
 
 // Profile of a stored template: 1 when it carries the library's own version
@@ -147,13 +155,14 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
             ++passed;
             char path[kPathSize];
             if (snprintf(path, sizeof path, "%s%s", dir, name) >= static_cast<int>(sizeof path)) continue;
-            if (!readFingerFile(path)) continue;
+            FileIdentity identity;
+            if (!readFingerFile(path, &identity)) continue;
             const int profile = storedProfile(m_storedTemplate);
             if (liveTemplate(profile) != 1) continue;
             const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord[profile - 1]);
             _vklog("%s score:%d\n", "matchUpdate", score);
             if (score > kAcceptScore) {
-                if (renew) renewFingerFile(path);
+                if (renew) renewFingerFile(path, identity);
                 copyUser(userOut, user);
                 return kAccepted;
             }
@@ -194,6 +203,7 @@ Next cmpverify() {
 
 void *ExecThreadVerify(void *) {
     int lastTransfer = 0;
+    vkIdentify();
     for (;;) {
         lastTransfer = vkCaptureStart(kCaptureVerify);
         if (lastTransfer != 0) {

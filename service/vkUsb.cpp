@@ -1,5 +1,6 @@
-// USB transport: device search, open and claim, synchronous interrupting
-// write, asynchronous bulk writes and reads with an event thread per transfer.
+// USB transport: device search, open and claim, a short synchronous write,
+// asynchronous bulk writes and reads with an event thread per transfer, and
+// their cancellation.
 #include "vkUsb.h"
 
 #include <pthread.h>
@@ -61,6 +62,11 @@ std::mutex s_inflightLock;
 std::mutex s_initLock;
 bool s_libusbStarted = false;
 
+// Set by vkUsbCancelTransfers, cleared by vkUsbAllowTransfers; read and
+// written under s_inflightLock, so a transfer is either cancelled in flight
+// or refused before it is submitted.
+bool s_transfersCancelled = false;
+
 // Set by the completion callbacks, so the submitting side knows whether the
 // transfer still belongs to libusb.
 std::atomic<bool> s_callbackRan{false};
@@ -70,11 +76,6 @@ std::atomic<int32_t> s_actualLength{0};
 // user_data of a transfer that had to be left to libusb: its callback only
 // frees it.
 int s_abandonedMarker = 0;
-
-void printNow(const char *text) {
-    fputs(text, stdout);
-    fflush(stdout);
-}
 
 bool startLibusb() {
     std::lock_guard<std::mutex> lock(s_initLock);
@@ -168,10 +169,10 @@ void complete(libusb_transfer *transfer, int32_t code) {
 void LIBUSB_CALL tx_cb(libusb_transfer *transfer) {
     if (finishedAbandoned(transfer)) return;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length == transfer->length) {
-        printNow("tx_cb success\n");
+        _vklogstr("tx_cb success");
         complete(transfer, kUsbDone);
     } else {
-        printNow("tx_cb failed\n");
+        _vklogstr("tx_cb failed");
         complete(transfer, kUsbWriteFailed);
     }
 }
@@ -181,33 +182,31 @@ void LIBUSB_CALL callbackRevc(libusb_transfer *transfer) {
     int32_t code = kUsbReadError;
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
-        printf("RX complete len=%d, actuallen=%d\n", transfer->length, transfer->actual_length);
-        fflush(stdout);
+        _vklog("RX complete len=%d, actuallen=%d", transfer->length, transfer->actual_length);
         code = kUsbDone;
         break;
     case LIBUSB_TRANSFER_TIMED_OUT:
-        printNow("rx cb time out\n");
+        _vklogstr("rx cb time out");
         code = kUsbTimedOut;
         break;
     case LIBUSB_TRANSFER_CANCELLED:
-        printNow("rx cb canceled\n");
+        _vklogstr("rx cb canceled");
         code = kUsbCancelled;
         break;
     default:
-        printf("rx cb %x\n", static_cast<unsigned>(transfer->status));
-        fflush(stdout);
+        _vklog("rx cb %x", static_cast<unsigned>(transfer->status));
         break;
     }
     complete(transfer, code);
 }
 
 void *poll_thread_main(void *) {
-    printNow("poll thread running\n");
+    _vklogstr("poll thread running");
     while (m_do_exit == kUsbPending) {
         timeval tv{1, 0};
         int r = libusb_handle_events_timeout(nullptr, &tv);
         if (r < 0) {
-            printf("libusb_handle_events_timeout %d\n", r);
+            _vklog("libusb_handle_events_timeout %d", r);
             int32_t expected = kUsbPending;
             if (m_do_exit.compare_exchange_strong(expected, kUsbWriteFailed)) {
                 s_eventsFailed = true;
@@ -216,8 +215,7 @@ void *poll_thread_main(void *) {
             break;
         }
     }
-    printf("poll thread shutting down %d\n", m_do_exit.load());
-    fflush(stdout);
+    _vklog("poll thread shutting down %d", m_do_exit.load());
     return nullptr;
 }
 
@@ -278,8 +276,8 @@ int32_t waitForCompletion(libusb_transfer *transfer) {
     if (s_eventsFailed) {
         drainUnfinished(transfer);
     } else {
-        // The callback may have run on another thread's event handling (the
-        // interrupting write) and be finishing there.
+        // The callback may have run on another thread's event handling (a
+        // synchronous write) and be finishing there.
         while (!s_callbackRan) sched_yield();
     }
     sem_destroy(&m_exit_sem);
@@ -297,10 +295,19 @@ void releaseTransfer(libusb_transfer *transfer) {
 // ended), else true with the completion code in *code (the transfer released).
 bool runTransfer(libusb_transfer *transfer, libusb_transfer *&inflight, int32_t *code) {
     int err;
+    bool refused = false;
     {
         std::lock_guard<std::mutex> lock(s_inflightLock);
-        err = libusb_submit_transfer(transfer);
-        if (err == 0) inflight = transfer;
+        refused = s_transfersCancelled;
+        err = refused ? 0 : libusb_submit_transfer(transfer);
+        if (err == 0 && !refused) inflight = transfer;
+    }
+    if (refused) {
+        // A stop came before the submission: end as a cancelled transfer would.
+        libusb_free_transfer(transfer);
+        abortBeforeSubmit();
+        *code = kUsbCancelled;
+        return true;
     }
     if (err != 0) {
         *code = err;
@@ -393,6 +400,20 @@ int ssUsbOpen() {
     }
     _vklogstr("**claim_interface ok\n");
     return kUsbOk;
+}
+
+void vkUsbCancelTransfers() {
+    std::lock_guard<std::mutex> inflight(s_inflightLock);
+    s_transfersCancelled = true;
+    // libusb_cancel_transfer only asks the kernel to give the transfer back; the
+    // callback then runs on the transfer's event thread.
+    if (m_rx_transfer != nullptr) libusb_cancel_transfer(m_rx_transfer);
+    if (s_tx_transfer != nullptr) libusb_cancel_transfer(s_tx_transfer);
+}
+
+void vkUsbAllowTransfers() {
+    std::lock_guard<std::mutex> inflight(s_inflightLock);
+    s_transfersCancelled = false;
 }
 
 int ssUsbClose(int release) {

@@ -2,7 +2,7 @@
 //
 // Finds sensors by vendor and product id, opens and claims one, picks the bulk
 // endpoints and the chunk length from the device's first endpoint, and moves
-// bytes: a short synchronous write that interrupts the sensor, and
+// bytes: a short synchronous write (the worker's end-of-capture command), and
 // asynchronous bulk writes and reads made blocking for the caller by a
 // semaphore and a short-lived event thread.
 //
@@ -10,8 +10,9 @@
 // ssUsbRxdAsyn take a transfer lock for their whole run, and ssUsbOpen and
 // ssUsbClose take it too, so the device is never closed or replaced under a
 // pending transfer. ssUsbClose first cancels a pending transfer so that it does
-// not have to wait for its time-out. vkUsbOnlyTx does not take the
-// transfer lock: it exists to reach the sensor while a read is pending.
+// not have to wait for its time-out; a stop cancels it the same way
+// (vkUsbCancelTransfers). The bus thread never makes a transfer itself: it
+// only opens, cancels and closes.
 #pragma once
 
 #include <libusb.h>
@@ -73,6 +74,14 @@ int ssUsblst(char *list, uint32_t vid, uint32_t pid);
 // drivers from interfaces 0 and 1 and claims the chosen interface.
 // Returns 0, -3, -1 or -6.
 int ssUsbOpen();
+
+// Cancels the asynchronous transfers in flight (both directions) and refuses
+// every later one, as if it had been cancelled, until vkUsbAllowTransfers.
+// Never waits: a stop on the bus thread calls it, and the worker that waits
+// on the transfer sees it end at once (a read returns 8, a write -20).
+void vkUsbCancelTransfers();
+// Lets transfers run again; called before a worker starts.
+void vkUsbAllowTransfers();
 
 // Releases the interface and closes the device. Returns 0, or -1 when nothing
 // is open. The service always passes 1.

@@ -5,17 +5,19 @@
 #include "log.h"
 #include "operations.h"
 #include "veko2547_drv.h"
+#include "vkUsb.h"
 
 CaptureWorker g_enrollWorker{"enroll"};
 CaptureWorker g_verifyWorker{"verify"};
 
 namespace {
 
-constexpr int kStopWaits = 150;
-// How long a release lets a worker end on its own before the sensor is closed
-// under it (closing cancels a transfer the sensor does not answer).
-constexpr int kReleaseGraceWaits = 10;
-constexpr useconds_t kStopWaitUs = 50000;
+// A stop cancels the transfer in flight, so a worker ends within about 100 ms
+// (its end-of-capture write to a sensor that takes nothing times out); the
+// bound only guards against one busy in the library, and keeps every reply
+// within a second (then no new worker starts until it has ended).
+constexpr int kStopWaitMs = 800;
+constexpr int kStopPollMs = 5;
 
 // Reclaims a thread that has ended.
 void joinIfEnded(CaptureWorker &worker) {
@@ -27,6 +29,16 @@ void joinIfEnded(CaptureWorker &worker) {
 
 bool anyRunning() { return g_enrollWorker.running || g_verifyWorker.running; }
 
+// Waits until no worker runs or the bound has passed. Returns the milliseconds waited.
+int waitForWorkers() {
+    int waited = 0;
+    while (anyRunning() && waited < kStopWaitMs) {
+        usleep(kStopPollMs * 1000);
+        waited += kStopPollMs;
+    }
+    return waited;
+}
+
 }  // namespace
 
 bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *)) {
@@ -34,6 +46,7 @@ bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *)) {
     joinIfEnded(g_verifyWorker);
     if (anyRunning()) return false;
     worker.exit = 0;
+    vkUsbAllowTransfers();
     worker.running = true;
     if (pthread_create(&worker.thread, nullptr, body, nullptr) != 0) {
         worker.running = false;
@@ -43,7 +56,11 @@ bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *)) {
     return true;
 }
 
-void vkWorkerFinished(CaptureWorker &worker) { worker.running = false; }
+void vkWorkerFinished(CaptureWorker &worker) {
+    // A stopped capture leaves the sensor capturing: end it (100 ms at most).
+    if (worker.exit) stopfp();
+    worker.running = false;
+}
 
 int vkWorkerStop(CaptureWorker &worker) {
     worker.exit = 1;
@@ -51,14 +68,10 @@ int vkWorkerStop(CaptureWorker &worker) {
         joinIfEnded(worker);
         return 0;
     }
-    vkCaptureInterrupt();
-    int waits = 0;
-    while (worker.running && waits < kStopWaits) {
-        usleep(kStopWaitUs);
-        ++waits;
-    }
+    vkCaptureCancel();
+    const int waited = waitForWorkers();
     joinIfEnded(worker);
-    return waits;
+    return waited;
 }
 
 bool vkStopAllWorkers() {
@@ -72,10 +85,9 @@ bool vkStopAllWorkers() {
 void vkStopWorkersAndClose() {
     for (CaptureWorker *worker : {&g_enrollWorker, &g_verifyWorker})
         if (worker->running) worker->exit = 1;
-    if (anyRunning()) vkCaptureInterrupt();
-    for (int i = 0; anyRunning() && i < kReleaseGraceWaits; ++i) usleep(kStopWaitUs);
+    if (anyRunning()) vkCaptureCancel();
+    waitForWorkers();
     vkCloseDev();
-    for (int i = 0; anyRunning() && i < kStopWaits; ++i) usleep(kStopWaitUs);
     joinIfEnded(g_enrollWorker);
     joinIfEnded(g_verifyWorker);
 }

@@ -1,8 +1,8 @@
 // The capture workers (enrolment and verification) share the sensor, the
 // image ring, the library's static state and the template buffers, so at most
-// one runs at a time. The D-Bus thread starts and stops them; a stop returns
-// only after the worker has ended (or after a bounded wait, in which case no
-// new worker is started).
+// one runs at a time. The D-Bus thread starts and stops them; a stop cancels
+// the worker's USB transfer and returns once the worker has ended (or after a
+// bounded wait, in which case no new worker is started).
 #pragma once
 
 #include <pthread.h>
@@ -25,17 +25,17 @@ extern CaptureWorker g_verifyWorker;
 // cannot be created or a worker is still running.
 bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *));
 
-// Called by a worker's thread as the last thing it does.
+// Called by a worker's thread as the last thing it does; a stopped worker
+// first sends the end-of-capture command.
 void vkWorkerFinished(CaptureWorker &worker);
 
-// Sets the stop flag, makes the sensor answer a pending read and waits up to
-// 7.5 s for the worker to end. Returns the number of 50 ms waits.
+// Sets the stop flag, cancels the transfer in flight and waits (at most 0.8 s)
+// for the worker to end. Returns the milliseconds waited.
 int vkWorkerStop(CaptureWorker &worker);
 
 // Stops whichever worker runs. Returns true when none runs afterwards.
 bool vkStopAllWorkers();
 
-// Releases the sensor: asks a running worker to stop, gives it half a second
-// to end on its own, closes the sensor (which ends a transfer the sensor does
-// not answer) and waits for the worker's end.
+// Releases the sensor: stops a running worker as vkWorkerStop does, then
+// closes the sensor.
 void vkStopWorkersAndClose();

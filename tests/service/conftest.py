@@ -198,7 +198,7 @@ class Service:
     """One running veko2547_svr with its store root, log file and flag file in
     a temporary directory."""
 
-    def __init__(self, bus, workdir, logging=True, extra_env=None, extra_args=()):
+    def __init__(self, bus, workdir, logging=True, extra_env=None, extra_args=(), wrapper=()):
         self.bus = bus
         self.store_root = workdir / "store"
         self.store_root.mkdir(exist_ok=True)
@@ -216,7 +216,9 @@ class Service:
                      str(self.log_path), "--log-flag", str(self.flag_path), "--config", str(self.config_path),
                      *extra_args]
         self._stdout = open(self.stdout_path, "wb")
-        self.proc = subprocess.Popen(self.args, env=env, stdout=self._stdout, stderr=subprocess.STDOUT,
+        # `wrapper` runs the service under another program (a namespace, a
+        # read-only mount), which must end by exec'ing it.
+        self.proc = subprocess.Popen([*wrapper, *self.args], env=env, stdout=self._stdout, stderr=subprocess.STDOUT,
                                      preexec_fn=_die_with_parent)
 
     def wait_for_name(self, connection):
@@ -289,10 +291,10 @@ class Harness:
         self.connections.append(connection)
         return connection
 
-    def start_service(self, logging=True, extra_env=None, extra_args=(), wait=True, workdir=None):
+    def start_service(self, logging=True, extra_env=None, extra_args=(), wait=True, workdir=None, wrapper=()):
         """Starts the service; `extra_env` reaches only the service process
         (for example a preloaded simulated sensor)."""
-        service = Service(self.bus, workdir or self.workdir, logging, extra_env, extra_args)
+        service = Service(self.bus, workdir or self.workdir, logging, extra_env, extra_args, wrapper)
         self.services.append(service)
         if wait:
             service.wait_for_name(self.connect())

@@ -38,9 +38,10 @@ class Session:
     With `activated` the harness's bus starts the service on the Claim call
     (service is then None)."""
 
-    def __init__(self, simbus, harness, product, sensor=None, activated=False):
+    def __init__(self, simbus, harness, product, sensor=None, activated=False, extra_env=None):
         self.sensor = sensor or simbus.add(product)
-        self.service = None if activated else harness.start_service(extra_env=simbus.env())
+        self.service = None if activated else harness.start_service(
+            extra_env={**simbus.env(), **(extra_env or {})})
         self.client = harness.client()
         self.client.fprint.Claim("1000", True)
 

@@ -221,3 +221,24 @@ TEST_F(LogFile, FileOverTheLimitIsStartedAgain) {
 }
 
 }  // namespace
+
+// Posting never waits for the writer: a burst larger than the queue holds
+// drops lines, and the writer notes how many before its next line.
+TEST_F(LogFile, AFullQueueDropsAndCountsLinesInsteadOfWaiting) {
+    constexpr int kBurst = 3000;
+    for (int i = 0; i < kBurst; ++i) _vklog("burst %d", i);
+    EXPECT_GT(vklogDropped(), 0u);
+    vklogDrain(5000);
+    _vklogstr("after the burst");
+    int written = 0;
+    int dropped = 0;
+    static const std::regex note(R"(^\((\d+) log lines dropped: the log could not keep up\)$)");
+    for (const std::string &line : lines()) {
+        std::smatch m;
+        if (std::regex_match(line, m, note)) dropped += std::stoi(m[1].str());
+        if (text(line).rfind("burst ", 0) == 0) ++written;
+    }
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(written + dropped, kBurst);
+    EXPECT_EQ(text(lines().back()), "after the burst");
+}

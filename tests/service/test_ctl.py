@@ -1,5 +1,6 @@
 """veko2547-ctl against the real service on a private bus, with a simulated
 sensor that touches itself with generated fingers."""
+import json
 import os
 import pty
 import select
@@ -11,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import SOURCE_DIR, installed_mode
+from conftest import SOURCE_DIR, _die_with_parent, installed_mode, stop_process
 from simsensor import PRODUCT_PLAIN
 
 BUILD = Path(os.environ.get("VEKO_BUILD_DIR", ""))
@@ -189,6 +190,9 @@ def test_enroll_verify_and_refusals_through_the_client(rig, fingers):
     result = run_ctl(address, "verify", "index")
     assert result.returncode == 1, result.stdout + result.stderr
     assert state(address) == "State: 1 (free)"
+    deadline = time.monotonic() + 5  # the log is written by its own thread
+    while "verify thread exit" not in service.log() and time.monotonic() < deadline:
+        time.sleep(0.05)
     assert "verify thread exit" in service.log()
 
 
@@ -257,6 +261,28 @@ def test_timeout_stops_a_verification_nobody_touches(harness, simbus):
     assert time.monotonic() - started < 15
     assert sensor.capturing is None
     assert state(harness.bus.address) == "State: 1 (free)"
+
+
+def test_only_the_service_owners_signals_count(harness, tmp_path):
+    # A stand-in service answers the first touch with "no match"; then a match
+    # naming root comes from another connection, sent to everybody and to each
+    # connection, the client's own included.
+    script = {"fingers": ["thumb"], "verify": [{"after": [["", 3, '{"subcode":3}']], "forged": [["root", 0, ""]]}]}
+    fake = subprocess.Popen([sys.executable, str(Path(__file__).parent / "fake_fprint_service.py"),
+                             harness.bus.address, json.dumps(script), str(tmp_path / "calls.jsonl")],
+                            preexec_fn=_die_with_parent)
+    try:
+        connection = harness.connect()
+        deadline = time.monotonic() + 10
+        while not connection.name_has_owner("com.vekoid.fprint"):
+            assert fake.poll() is None and time.monotonic() < deadline, "the stand-in did not start"
+            time.sleep(0.01)
+        result = run_ctl(harness.bus.address, "--attempts", "2", "--timeout", "2", "verify")
+    finally:
+        stop_process(fake)
+    assert "no match (1 of 2), touch again" in result.stdout
+    assert "match: user" not in result.stdout
+    assert result.returncode == 2 and "timed out" in result.stderr
 
 
 @needs_fingers

@@ -1,10 +1,15 @@
 """The service's diagnostic log as an operator sees it: gated by the flag file,
-time-prefixed lines, the date line of every start, and no queue left behind."""
+time-prefixed lines, the date line of every start, and no queue left behind;
+a log that can never hold the service up, a private log file, and a service
+that starts without a queue when none can be had."""
+import os
 import re
 import time
 
 import dbus
 import pytest
+
+from simsensor import PRODUCT_PLAIN
 
 DATE_LINE = re.compile(r"^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$")
 PREFIXED = re.compile(r"^\[\d{2}:\d{2}:\d{2}\](.*)$")
@@ -81,3 +86,89 @@ def test_queue_is_removed_when_the_service_ends(harness, tmp_path):
     assert second.msgid() not in queue_ids()
     service.stop()
     assert msgid not in queue_ids()
+
+
+def test_a_killed_runs_queue_is_removed_by_the_next_run(harness):
+    first = harness.start_service()
+    harness.client().fprint.Claim("1000", True)
+    stale = first.msgid()
+    assert wait_for(lambda: "claimed=1" in first.log())
+    first.proc.kill()
+    first.proc.wait(5)
+    assert stale in queue_ids()  # SIGKILL leaves it behind
+    second = harness.start_service()
+    assert stale not in queue_ids() and second.msgid() in queue_ids()
+    client = harness.client()
+    client.fprint.Claim("2000", True)
+    assert wait_for(lambda: "id=2000 claimed=1" in second.log())
+
+
+# Fills the queue table of a private IPC namespace (another user's four queues
+# where four may exist), then runs the service in it.
+FULL_QUEUE_TABLE = ("echo 4 > /proc/sys/kernel/msgmni && for i in 1 2 3 4; do "
+                    "setpriv --reuid nobody --regid nogroup --clear-groups ipcmk -Q >/dev/null || exit 9; done && "
+                    'exec "$@"')
+
+
+def test_without_a_queue_the_service_runs_unlogged(harness):
+    service = harness.start_service(wrapper=["unshare", "--ipc", "sh", "-c", FULL_QUEUE_TABLE, "sh"])
+    client = harness.client()
+    client.fprint.Claim("1000", True)
+    assert client.get("State") == 2
+    out = service.stdout().splitlines()
+    assert [line for line in out if "queue" in line] == [
+        "no log queue (No space left on device): logging is off for this run"], out
+    assert ">>handle_claim" not in service.log()
+
+
+def test_log_file_is_private_and_never_written_through_a_link(harness, tmp_path):
+    service = harness.start_service()
+    harness.client().fprint.Claim("1000", True)
+    assert wait_for(lambda: "claimed=1" in service.log())
+    assert service.log_path.stat().st_mode & 0o777 == 0o600
+    service.stop()
+
+    victim = tmp_path / "victim"
+    victim.write_text("")
+    linked = tmp_path / "linked"
+    linked.mkdir()
+    (linked / "service.log").symlink_to(victim)
+    (linked / "log-enabled.conf").write_text("")
+    service = harness.start_service(workdir=linked)
+    harness.client().fprint.Claim("1000", True)
+    assert wait_for(lambda: "claimed=1" in service.stdout())
+    assert victim.read_text() == "" and (linked / "service.log").is_symlink()
+
+
+@pytest.mark.parametrize("logging", [True, False])
+def test_a_standard_output_nobody_reads_never_holds_the_service(simbus, harness, raw_images, tmp_path, logging):
+    # A pipe filled to the brim whose reader never reads (a stalled journal).
+    fifo = tmp_path / "stdout.fifo"
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        writer = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        try:
+            while True:
+                os.write(writer, b"x" * 4096)
+        except BlockingIOError:
+            pass
+        os.close(writer)
+        sensor = simbus.add(PRODUCT_PLAIN)
+        service = harness.start_service(logging=logging, extra_env=simbus.env(),
+                                        wrapper=["sh", "-c", 'exec "$@" >"$0"', str(fifo)])
+        client = harness.client()
+        client.fprint.Claim("1000", True)
+        client.fprint.Verify("")
+        # A whole capture through the libusb callbacks, then a stop.
+        sent = sensor.images_sent
+        sensor.place_finger(raw_images[PRODUCT_PLAIN])
+        assert sensor.wait_for(lambda st: st.images_sent > sent, 5)
+        sensor.lift_finger()
+        client.fprint.StopVerify(timeout=3)
+        assert ("VerifyStatus", ("", 2, '{"subcode":1}')) in client.wait_for_signals(2)
+        assert client.get("State") == 2
+        if logging:
+            assert wait_for(lambda: ">>handle_StopVerify" in service.log())
+    finally:
+        os.close(reader)

@@ -3,6 +3,7 @@ authentication framework look for it."""
 import configparser
 import json
 import os
+import re
 import shutil
 import subprocess
 import xml.etree.ElementTree as ET
@@ -52,6 +53,10 @@ def test_bus_policy_allows_root_only(installed):
         ("root", "allow", (("send_destination", "com.vekoid.fprint"),)),
         ("default", "deny", (("own", "com.vekoid.fprint"),)),
         ("default", "deny", (("send_destination", "com.vekoid.fprint"),)),
+        ("root", "allow", (("receive_sender", "com.vekoid.fprint"),)),
+        ("root", "allow", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
+        ("default", "deny", (("receive_sender", "com.vekoid.fprint"),)),
+        ("default", "deny", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
     }
 
 
@@ -68,6 +73,7 @@ def test_activation_file_and_unit_start_the_installed_binary(installed):
     assert service["ReadWritePaths"].split() == ["-/usr/share/deepin-authentication/modes/veko2547", "/var/log"]
     assert service["PrivateTmp"] == "yes" and service["NoNewPrivileges"] == "yes"
     assert service["DeviceAllow"] == "char-usb_device rw"
+    assert service["UMask"] == "0077"
 
 
 @pytest.mark.skipif(not shutil.which("systemd-analyze"), reason="systemd-analyze is not installed")
@@ -80,3 +86,8 @@ def test_unit_passes_systemd_verification(installed, tmp_path):
     result = subprocess.run(["systemd-analyze", "verify", str(unit)], capture_output=True, text=True, timeout=60,
                             env={**os.environ, "MANPATH": str(installed / "usr/share/man")})
     assert result.returncode == 0 and result.stderr.strip() == "", result.stderr
+    # The unit's sandbox keeps systemd's exposure estimate low (0 best, 10 worst).
+    result = subprocess.run(["systemd-analyze", "security", "--offline=true", "--no-pager", str(unit)],
+                            capture_output=True, text=True, timeout=60)
+    exposure = re.search(r"Overall exposure level for \S+: (\d+\.\d+)", result.stdout)
+    assert exposure and float(exposure.group(1)) < 3.0, result.stdout

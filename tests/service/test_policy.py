@@ -1,8 +1,10 @@
 """The shipped bus policy: root may own the name and call the service, anybody
 else is refused by the bus itself."""
 import subprocess
+import time
 
 from conftest import BUS_NAME, service_binary
+from simsensor import PRODUCT_PLAIN
 
 CALL_AS_NOBODY = """
 import sys, dbus
@@ -43,3 +45,64 @@ def test_other_users_may_not_own_the_name(harness, tmp_path):
     assert result.returncode == 1
     assert "Requece name error(" in stdout.read_text()
     assert not harness.connect().name_has_owner(BUS_NAME)
+
+
+# Listens as another user for the service's signals (eavesdropping included),
+# or sends forged ones to everybody and to one connection; prints what it got.
+AS_NOBODY_SIGNALS = """
+import sys, time, dbus, dbus.lowlevel, dbus.mainloop.glib
+from gi.repository import GLib
+bus = dbus.bus.BusConnection(sys.argv[1], mainloop=dbus.mainloop.glib.DBusGMainLoop())
+if sys.argv[2] == "listen":
+    got = []
+    for rule in ("type='signal',interface='com.vekoid.fprint'", "eavesdrop='true',type='signal'"):
+        try:
+            bus.add_match_string(rule)
+        except dbus.DBusException:
+            pass
+    bus.add_message_filter(lambda c, m: got.append(m.get_member()) if m.get_interface() == "com.vekoid.fprint" else None)
+    print("ready", flush=True)
+    context = GLib.MainContext.default()
+    deadline = time.monotonic() + float(sys.argv[3])
+    while time.monotonic() < deadline:
+        context.iteration(False) or time.sleep(0.01)
+    print(len(got))
+else:
+    for destination in (None, sys.argv[3]):
+        message = dbus.lowlevel.SignalMessage("/com/vekoid", "com.vekoid.fprint", "VerifyStatus")
+        message.append("root", 0, "", signature="sis")
+        if destination:
+            message.set_destination(destination)
+        bus.send_message(message)
+    bus.flush()
+    print("sent")
+"""
+
+
+def as_nobody(address, *args, **kwargs):
+    return subprocess.Popen([*AS_NOBODY, "/usr/bin/python3", "-c", AS_NOBODY_SIGNALS, address, *args],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd="/", **kwargs)
+
+
+def test_other_users_neither_receive_nor_send_the_status_signals(simbus, harness):
+    simbus.add(PRODUCT_PLAIN)
+    service = harness.start_service(extra_env=simbus.env())
+    (service.store_root / "gina").mkdir()
+    (service.store_root / "gina" / "thumb.Data").write_bytes(bytes(28000))
+    client = harness.client()
+    listener = as_nobody(harness.bus.address, "listen", "3")
+    assert listener.stdout.readline().strip() == "ready", listener.stderr.read()
+
+    # The service refuses an enrolment of an existing finger by signal.
+    client.fprint.Claim("1000", True)
+    client.fprint.Enroll("gina", "thumb")
+    assert client.wait_for_signals(1) == [("EnrollStatus", ("gina", 1, '{"subcode":2}'))]
+
+    # Another user's forged match reaches no one, not even when addressed.
+    forger = as_nobody(harness.bus.address, "send", client.connection.get_unique_name())
+    out, err = forger.communicate(timeout=30)
+    assert out.strip() == "sent", err
+    time.sleep(0.3)
+    assert client.wait_for_signals(2, timeout=0.5) == [("EnrollStatus", ("gina", 1, '{"subcode":2}'))]
+    out, err = listener.communicate(timeout=30)
+    assert out.strip() == "0", err

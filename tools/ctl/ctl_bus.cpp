@@ -8,9 +8,10 @@ namespace ctl {
 
 namespace {
 
-// Generous: StopEnroll/StopVerify wait up to 7.5 s for a worker, and the
-// service looks at its queue only about once a second.
+// Generous: a stop waits up to 0.8 s for a worker, and the service looks at
+// its queue only about once a second.
 constexpr int kCallTimeoutMs = 20000;
+constexpr int kOwnerTimeoutMs = 5000;
 
 struct ErrorGuard {
     DBusError e;
@@ -73,6 +74,27 @@ bool Bus::watchStatus(CallError &error) {
     return true;
 }
 
+std::string Bus::currentOwner() {
+    MessagePtr msg(
+        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetNameOwner"));
+    const char *name = kBusName;
+    if (!msg || !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) return {};
+    ErrorGuard err;
+    MessagePtr reply(dbus_connection_send_with_reply_and_block(conn_, msg.get(), kOwnerTimeoutMs, &err.e));
+    const char *owner = nullptr;
+    if (!reply || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_STRING, &owner, DBUS_TYPE_INVALID)) return {};
+    return owner;
+}
+
+bool Bus::fromService(DBusMessage *msg) {
+    const char *sender = dbus_message_get_sender(msg);
+    if (sender == nullptr || !dbus_message_has_path(msg, kObjectPath)) return false;
+    if (!owner_.empty() && owner_ == sender) return true;
+    // The first status, or the service was started again: who owns the name now?
+    owner_ = currentOwner();
+    return !owner_.empty() && owner_ == sender;
+}
+
 Wait Bus::nextStatus(Status &out, int timeoutMs) {
     for (bool waited = false;; waited = true) {
         while (DBusMessage *raw = dbus_connection_pop_message(conn_)) {
@@ -80,6 +102,9 @@ Wait Bus::nextStatus(Status &out, int timeoutMs) {
             if (dbus_message_is_signal(raw, DBUS_INTERFACE_LOCAL, "Disconnected")) return Wait::kDisconnected;
             const bool enroll = dbus_message_is_signal(raw, kInterface, "EnrollStatus");
             if (!enroll && !dbus_message_is_signal(raw, kInterface, "VerifyStatus")) continue;
+            // Anybody may address a signal to this connection, match rule or not:
+            // only the service's own count.
+            if (!fromService(raw)) continue;
             const char *id = nullptr;
             dbus_int32_t code = -1;
             const char *payload = nullptr;

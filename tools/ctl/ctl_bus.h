@@ -56,11 +56,19 @@ class Bus {
     bool watchStatus(CallError &error);
 
     // Waits up to `timeoutMs` for the next status signal; signals that came
-    // in while a call was waiting for its reply are delivered first.
+    // in while a call was waiting for its reply are delivered first. Only
+    // signals from the current owner of the service's name, on its object
+    // path and interface, count; others are dropped.
     Wait nextStatus(Status &out, int timeoutMs);
 
   private:
+    // The unique name that owns kBusName now, or "" when none does.
+    std::string currentOwner();
+    // Whether a status signal comes from the service (its owner and path).
+    bool fromService(DBusMessage *msg);
+
     DBusConnection *conn_ = nullptr;
+    std::string owner_;
 };
 
 // The integer value of `key` in one of the service's flat JSON texts
