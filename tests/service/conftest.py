@@ -237,6 +237,15 @@ class Service:
     def log(self):
         return self.log_path.read_text(errors="replace") if self.log_path.exists() else ""
 
+    def wait_log(self, holds, timeout=5.0):
+        """The log once holds(log) is true, or after `timeout`: the log is
+        written by the service's own thread, a little after the call that
+        logged. Returns the log as last read."""
+        deadline = time.monotonic() + timeout
+        while not holds(text := self.log()) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return text
+
     def msgid(self):
         for line in self.stdout().splitlines():
             if line.startswith("msgget ok ,msgid = "):

@@ -190,10 +190,7 @@ def test_enroll_verify_and_refusals_through_the_client(rig, fingers):
     result = run_ctl(address, "verify", "index")
     assert result.returncode == 1, result.stdout + result.stderr
     assert state(address) == "State: 1 (free)"
-    deadline = time.monotonic() + 5  # the log is written by its own thread
-    while "verify thread exit" not in service.log() and time.monotonic() < deadline:
-        time.sleep(0.05)
-    assert "verify thread exit" in service.log()
+    assert "verify thread exit" in service.wait_log(lambda log: "verify thread exit" in log)
 
 
 @needs_fingers

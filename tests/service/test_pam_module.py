@@ -156,11 +156,8 @@ def test_unavailable_at_once_without_bus_service_sensor_or_finger(harness, enrol
         code, out, err, seconds = pamtester(tmp_path, module_line(harness.bus.address), user)
         assert (code, out, err.strip()) == (1, "", UNAVAILABLE) and seconds < 1
         assert client.get("State") == 1
-    # The log is written by its own thread: wait for carol's calls, up to the State query after them.
-    deadline = time.monotonic() + 5
-    while "property=State" not in service.log().partition("id=carol")[2] and time.monotonic() < deadline:
-        time.sleep(0.05)
-    after_carol = service.log().partition("id=carol")
+    # Carol's calls, up to the State query after them.
+    after_carol = service.wait_log(lambda log: "property=State" in log.partition("id=carol")[2]).partition("id=carol")
     assert after_carol[1] and "property=State" in after_carol[2]
     assert "Claim" not in after_carol[2]
 
