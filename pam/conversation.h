@@ -30,6 +30,7 @@ inline constexpr const char *kTryAgain = "No match, try again";
 inline constexpr const char *kNoMatch = "Fingerprint not recognised";
 inline constexpr const char *kTimedOut = "Fingerprint reader timed out";
 inline constexpr const char *kReaderFailed = "Fingerprint reader is not available";
+inline constexpr const char *kBusy = "Fingerprint reader is busy";
 }  // namespace text
 
 }  // namespace vekopam

@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace vekopam {
+#include "service_client.h"
 
-// The system bus socket. The module never takes the bus address from the
-// environment: the caller of a set-user-id program such as sudo controls it.
-inline constexpr const char *kSystemBusAddress = "unix:path=/var/run/dbus/system_bus_socket";
+namespace vekopam {
 
 inline constexpr int kDefaultMaxTries = 3;
 inline constexpr int kDefaultTimeoutS = 10;
@@ -17,7 +15,9 @@ struct Options {
     int maxTries = kDefaultMaxTries;  // non-matching touches before giving up
     int timeoutS = kDefaultTimeoutS;  // seconds without any result from the sensor
     bool debug = false;               // details of every step to syslog
-    std::string busAddress = kSystemBusAddress;
+    // The module never takes the bus address from the environment: the caller
+    // of a set-user-id program such as sudo controls it.
+    std::string busAddress = vekobus::kSystemBusAddress;
 };
 
 // Reads "max-tries=N", "timeout=S", "debug" and "bus=ADDRESS". An unknown

@@ -2,11 +2,16 @@
 
 #include <security/pam_modules.h>
 
-#include "service_link.h"
+#include "service_client.h"
 
 namespace vekopam {
 
 namespace {
+
+using vekobus::Call;
+using vekobus::CallResult;
+using vekobus::ServiceClient;
+using vekobus::Wait;
 
 constexpr int kQuickCallMs = 5000;
 // Verify, StopVerify and the release wait in the service until its capture
@@ -18,6 +23,9 @@ constexpr int kMatch = 0;
 constexpr int kEnded = 2;  // nothing to compare, unusable touch, or stopped
 constexpr int kNoMatch = 3;
 constexpr int kSensorFailed = 4;
+
+// The service's answer to a claim while another program holds the device.
+constexpr const char *kBusyAnswer = "device busy.";
 
 // Longest piece of a service's answer copied into the log.
 constexpr size_t kLoggedAnswer = 120;
@@ -37,7 +45,7 @@ std::string describe(const CallResult &result) {
 }
 
 // Number of fingers the service stores for `user`; -1 when it cannot tell.
-int countFingers(ServiceLink &link, const std::string &user, const ModuleLog &log) {
+int countFingers(ServiceClient &link, const std::string &user, const ModuleLog &log) {
     const char *id = user.c_str();
     CallResult result = link.call("ListFingers", kQuickCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     if (result.status != Call::kReplied) {
@@ -65,17 +73,31 @@ int countFingers(ServiceLink &link, const std::string &user, const ModuleLog &lo
 // ends, a started verification is stopped and the claim is given back.
 class DeviceHold {
   public:
-    DeviceHold(ServiceLink &link, const std::string &user, const ModuleLog &log)
+    DeviceHold(ServiceClient &link, const std::string &user, const ModuleLog &log)
         : link_(link), user_(user), log_(log) {}
     DeviceHold(const DeviceHold &) = delete;
     DeviceHold &operator=(const DeviceHold &) = delete;
 
     ~DeviceHold() {
         if (verifying_) logFailure("StopVerify", link_.call("StopVerify", kStoppingCallMs, DBUS_TYPE_INVALID));
-        if (claimed_) setClaim(false);
+        if (claimed_) release();
     }
 
-    bool claim() { return setClaim(true); }
+    enum class Claimed { kYes, kBusy, kNo };
+
+    // Claims the device. Another program's claim is answered "device busy.".
+    Claimed claim() {
+        const CallResult result = claimCall(true, kQuickCallMs);
+        // Counted as claimed unless the service said no: a claim whose reply
+        // is lost may still have been made.
+        claimed_ = result.status != Call::kRefused;
+        if (result.status == Call::kReplied) return Claimed::kYes;
+        logFailure("Claim", result);
+        if (result.status == Call::kRefused && result.errorName == DBUS_ERROR_FAILED &&
+            result.errorMessage == kBusyAnswer)
+            return Claimed::kBusy;
+        return Claimed::kNo;
+    }
 
     // Starts (or starts again) a verification against every finger.
     bool verify() {
@@ -85,17 +107,15 @@ class DeviceHold {
     }
 
   private:
-    bool setClaim(bool on) {
-        // Counted as claimed from the moment it is asked for: a claim whose
-        // reply is lost may still have been made.
-        if (on) claimed_ = true;
+    CallResult claimCall(bool on, int timeoutMs) {
         const char *id = user_.c_str();
         dbus_bool_t value = on ? TRUE : FALSE;
-        const bool done = logFailure(on ? "Claim" : "Claim(false)",
-                                     link_.call("Claim", on ? kQuickCallMs : kStoppingCallMs, DBUS_TYPE_STRING, &id,
-                                                DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID));
-        if (!on) claimed_ = false;
-        return done;
+        return link_.call("Claim", timeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID);
+    }
+
+    void release() {
+        logFailure("Claim(false)", claimCall(false, kStoppingCallMs));
+        claimed_ = false;
     }
 
     bool logFailure(const char *what, const CallResult &result) {
@@ -104,7 +124,7 @@ class DeviceHold {
         return false;
     }
 
-    ServiceLink &link_;
+    ServiceClient &link_;
     const std::string &user_;
     const ModuleLog &log_;
     bool claimed_ = false;
@@ -112,11 +132,11 @@ class DeviceHold {
 };
 
 // Waits for the touches; see verifyUser.
-int awaitMatch(const Options &options, const std::string &user, ServiceLink &link, DeviceHold &hold,
+int awaitMatch(const Options &options, const std::string &user, ServiceClient &link, DeviceHold &hold,
                Conversation &conversation, const ModuleLog &log) {
     int tries = 0;
     for (;;) {
-        VerifyStatus status;
+        vekobus::Status status;
         const Wait wait = link.nextStatus(status, options.timeoutS * 1000);
         if (wait == Wait::kTimedOut) {
             log.debug("no result from the sensor for " + std::to_string(options.timeoutS) + " s");
@@ -168,24 +188,36 @@ int awaitMatch(const Options &options, const std::string &user, ServiceLink &lin
 }  // namespace
 
 int verifyUser(const Options &options, const std::string &user, Conversation &conversation, const ModuleLog &log) {
-    ServiceLink link;
-    std::string problem;
-    if (!link.open(options.busAddress, kQuickCallMs, problem)) {
-        log.debug(problem);
+    ServiceClient link;
+    CallResult opened;
+    if (!link.open(options.busAddress, kQuickCallMs, opened)) {
+        log.debug("cannot connect to the bus: " + opened.errorMessage);
         return PAM_AUTHINFO_UNAVAIL;
     }
+    std::string problem;
     const int fingers = countFingers(link, user, log);
     if (fingers <= 0) {
         if (fingers == 0) log.debug("no finger enrolled for " + user);
         return PAM_AUTHINFO_UNAVAIL;
     }
-    if (!link.follow(kQuickCallMs, problem)) {
+    if (!link.follow({"VerifyStatus"}, kQuickCallMs, problem)) {
         log.debug(problem);
         return PAM_AUTHINFO_UNAVAIL;
     }
     // Declared after the link: the device is released before the connection closes.
     DeviceHold hold(link, user, log);
-    if (!hold.claim() || !hold.verify()) return PAM_AUTHINFO_UNAVAIL;
+    switch (hold.claim()) {
+    case DeviceHold::Claimed::kYes:
+        break;
+    case DeviceHold::Claimed::kBusy:
+        // Another program (an enrolment, another login) uses the reader:
+        // say so and go on to the next method at once.
+        conversation.error(text::kBusy);
+        return PAM_AUTHINFO_UNAVAIL;
+    case DeviceHold::Claimed::kNo:
+        return PAM_AUTHINFO_UNAVAIL;
+    }
+    if (!hold.verify()) return PAM_AUTHINFO_UNAVAIL;
     log.debug("verifying " + std::to_string(fingers) + " finger(s) of " + user);
     if (!conversation.info(text::kPlaceFinger)) return PAM_CONV_ERR;
     return awaitMatch(options, user, link, hold, conversation, log);

@@ -4,7 +4,8 @@ how the PAM module takes answers the real service never gives.
 
 usage: fake_fprint_service.py ADDRESS SCRIPT CALL_LOG
 
-SCRIPT is JSON: {"fingers": [names], "verify": [step, ...]}. The n-th Verify
+SCRIPT is JSON: {"fingers": [names], "verify": [step, ...], "claim_error": text}.
+With "claim_error" every Claim(..., true) fails with that text (name Failed). The n-th Verify
 call plays step n (the last step again once they are used up):
   "before_reply": signals sent before Verify's reply
   "after":        signals sent after the reply, 20 ms apart
@@ -57,6 +58,8 @@ class Fake(dbus.service.Object):
     @dbus.service.method(INTERFACE, in_signature="sb")
     def Claim(self, user, claimed):
         self.record("Claim", str(user), bool(claimed))
+        if claimed and self.script.get("claim_error"):
+            raise dbus.DBusException(self.script["claim_error"], name="org.freedesktop.DBus.Error.Failed")
 
     @dbus.service.method(INTERFACE)
     def StopVerify(self):

@@ -82,6 +82,8 @@ def state(address):
     (["--attempts", "0", "verify"], "--attempts needs a positive whole number"),
     (["verify", "--timeout"], "--timeout needs a value"),
     (["--colour", "status"], "unknown option --colour"),
+    (["--user", "a/b", "verify"], "--user: user 'a/b' must not contain '/'"),
+    (["--timeouts=3", "status"], "unknown option --timeouts=3"),
 ])
 def test_argument_errors_exit_2_with_one_line_before_any_call(args, message):
     # No bus at all: argument errors must be found before connecting.
@@ -260,11 +262,9 @@ def test_timeout_stops_a_verification_nobody_touches(harness, simbus):
     assert state(harness.bus.address) == "State: 1 (free)"
 
 
-def test_only_the_service_owners_signals_count(harness, tmp_path):
-    # A stand-in service answers the first touch with "no match"; then a match
-    # naming root comes from another connection, sent to everybody and to each
-    # connection, the client's own included.
-    script = {"fingers": ["thumb"], "verify": [{"after": [["", 3, '{"subcode":3}']], "forged": [["root", 0, ""]]}]}
+def ctl_against_a_stand_in(harness, tmp_path, script, *args):
+    """Runs the client against a stand-in service that plays `script`
+    (fake_fprint_service.py)."""
     fake = subprocess.Popen([sys.executable, str(Path(__file__).parent / "fake_fprint_service.py"),
                              harness.bus.address, json.dumps(script), str(tmp_path / "calls.jsonl")],
                             preexec_fn=_die_with_parent)
@@ -274,12 +274,70 @@ def test_only_the_service_owners_signals_count(harness, tmp_path):
         while not connection.name_has_owner("com.vekoid.fprint"):
             assert fake.poll() is None and time.monotonic() < deadline, "the stand-in did not start"
             time.sleep(0.01)
-        result = run_ctl(harness.bus.address, "--attempts", "2", "--timeout", "2", "verify")
+        return run_ctl(harness.bus.address, *args)
     finally:
         stop_process(fake)
+
+
+def test_only_the_service_owners_signals_count(harness, tmp_path):
+    # A stand-in service answers the first touch with "no match"; then a match
+    # naming root comes from another connection, sent to everybody and to each
+    # connection, the client's own included.
+    script = {"fingers": ["thumb"], "verify": [{"after": [["", 3, '{"subcode":3}']], "forged": [["root", 0, ""]]}]}
+    result = ctl_against_a_stand_in(harness, tmp_path, script, "--attempts", "2", "--timeout", "2", "verify")
     assert "no match (1 of 2), touch again" in result.stdout
     assert "match: user" not in result.stdout
     assert result.returncode == 2 and "timed out" in result.stderr
+
+
+def test_statuses_before_the_reply_to_verify_belong_to_an_earlier_capture(harness, tmp_path):
+    # The end of a capture stopped as the verification starts arrives before
+    # Verify's reply: it is not this verification's result.
+    script = {"fingers": ["thumb"], "verify": [{"before_reply": [["", 2, '{"subcode":1}']],
+                                                "after": [["alice", 0, ""]]}]}
+    result = ctl_against_a_stand_in(harness, tmp_path, script, "--timeout", "5", "verify")
+    assert (result.returncode, result.stdout.splitlines()[-1]) == (0, 'match: user "alice"'), result.stderr
+
+
+def test_a_reader_in_use_by_another_program_is_refused_at_once(harness, service):
+    holder = harness.client()
+    holder.fprint.Claim("alice", True)
+    for command in (["verify"], ["enroll", "bob", "thumb"]):
+        started = time.monotonic()
+        result = run_ctl(harness.bus.address, *command)
+        assert (result.returncode, result.stderr) == (
+            2, f"veko2547-ctl: {command[0]}: the fingerprint reader is in use by another program\n")
+        assert time.monotonic() - started < 2
+    # Nothing of the holder's was released or stopped.
+    assert state(harness.bus.address) == "State: 2 (claimed)"
+    assert "claimed=0" not in service.log()
+
+
+@needs_fingers
+def test_touches_not_taken_are_told_and_the_time_out_says_why(rig, fingers):
+    harness, service, sensor, feeder = rig
+    address = harness.bus.address
+    feeder.present([bytes([0xF0]) * len(fingers["owner"][0])])
+    result = run_ctl(address, "--timeout", "2", "enroll", "gina", "thumb")
+    retries = result.stdout.splitlines().count("touch not usable: lift and place the finger again")
+    assert retries >= 1, result.stdout
+    assert (result.returncode, result.stderr) == (
+        2, f"veko2547-ctl: timed out: no touch taken for 2 s ({retries} touch{'es' if retries > 1 else ''} not usable);"
+           " enrolment stopped\n")
+
+    # Two fingers in turn: the second never joins the first.
+    feeder.present([fingers["owner"][0], fingers["other"][0]])
+    result = run_ctl(address, "--timeout", "2", "enroll", "gina", "thumb")
+    lines = result.stdout.splitlines()
+    assert lines[:3] == ['enrolling finger "thumb" of user "gina"', "touch the sensor", "progress 10%"]
+    assert "touch did not overlap the earlier ones: place the finger closer to where it was" in lines
+    assert "not overlapping the earlier ones); enrolment stopped" in result.stderr
+    assert state(address) == "State: 1 (free)"
+
+    # Silence is told apart from touches that were not taken.
+    feeder.present([])
+    result = run_ctl(address, "--timeout", "2", "enroll", "gina", "thumb")
+    assert result.stderr == "veko2547-ctl: timed out: no answer from the sensor for 2 s; enrolment stopped\n"
 
 
 @needs_fingers

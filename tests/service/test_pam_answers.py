@@ -88,6 +88,17 @@ def test_only_the_owners_signals_after_the_verify_reply_count(fake):
     assert f.calls() == [["ListFingers", "alice"], ["Claim", "alice", True], ["Verify", "any"], *RELEASED]
 
 
+def test_a_busy_reader_is_said_at_once_and_another_programs_claim_is_left_alone(fake):
+    f = fake({"fingers": ["thumb"], "verify": [{}], "claim_error": "device busy."})
+    result = f.authenticate()
+    assert (result["result"], result["messages"]) == (PAM_AUTHINFO_UNAVAIL, [[ERROR, "Fingerprint reader is busy"]])
+    assert result["elapsed"] < 1
+    result = f.authenticate("alice", "--silent")
+    assert (result["result"], result["messages"]) == (PAM_AUTHINFO_UNAVAIL, [])
+    # Neither stopped nor released: the claim is another program's.
+    assert f.calls() == [["ListFingers", "alice"], ["Claim", "alice", True]] * 2
+
+
 def test_answers_the_service_never_gives_end_cleanly(fake):
     # A wrong signature is ignored, another user's match (here with a long id)
     # is a failed try after which the verification starts again, bad JSON does

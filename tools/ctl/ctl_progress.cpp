@@ -38,6 +38,17 @@ void Progress::step(int percent) {
     std::fflush(out_);
 }
 
+void Progress::note(const char *line) {
+    if (terminal_ && drawn_) {
+        // The line takes the bar's place; the bar is drawn again below it.
+        std::fprintf(out_, "\r%s\033[K\n", line);
+        draw(percent_, "touch the sensor");
+    } else {
+        std::fprintf(out_, "%s\n", line);
+    }
+    std::fflush(out_);
+}
+
 void Progress::finish(bool stored) {
     if (terminal_) {
         if (stored) draw(100, "done");
@@ -53,6 +64,7 @@ void Progress::draw(int percent, const char *prompt) {
     // Carriage return and erase-to-end redraw the same line in place.
     std::fprintf(out_, "\r%s %3d%%  %s\033[K", progressBar(percent, kBarWidth).c_str(), percent, prompt);
     drawn_ = true;
+    percent_ = percent;
 }
 
 }  // namespace ctl

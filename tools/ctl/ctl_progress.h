@@ -14,6 +14,8 @@ class Progress {
     void start(const std::string &user, const std::string &finger);
     // A touch was accepted; `percent` is the service's progress value.
     void step(int percent);
+    // One line of its own (a touch that was not taken), above the bar.
+    void note(const char *line);
     // Enrolment ended (stored, refused or stopped): finishes the bar's line.
     void finish(bool stored);
 
@@ -22,6 +24,7 @@ class Progress {
     FILE *out_;
     bool terminal_;
     bool drawn_ = false;
+    int percent_ = 0;
 };
 
 // The bar alone, e.g. "[#######-------]" for 50 % at width 14.

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ctl_bus.h"
+#include "ctl_answers.h"
 #include "ctl_progress.h"
 
 namespace {
@@ -32,7 +32,8 @@ constexpr int kPollMs = 100;
 // Longest user or finger name the service stores (it refuses longer ones).
 constexpr size_t kMaxNameLength = 58;
 
-// The id given with Claim; the service only logs it.
+// The id a verification claims the device for without --user. The service
+// compares the fingers of the id that holds the claim first.
 constexpr const char *kClaimId = "veko2547-ctl";
 
 // EnrollStatus / VerifyStatus codes.
@@ -44,6 +45,11 @@ constexpr int kCodeNoMatch = 3;
 constexpr int kCodeSensorFailed = 4;
 constexpr int kSubcodeTooMany = 4;
 constexpr int kSubcodeExists = 2;
+// EnrollRetry codes.
+constexpr int kRetryUnusable = 1;
+
+// Generous: a stop waits up to 0.8 s for a worker.
+constexpr int kCallTimeoutMs = 20000;
 
 const char *const kUsage =
     "usage: veko2547-ctl [OPTIONS] COMMAND [ARGS]\n"
@@ -62,6 +68,8 @@ const char *const kUsage =
     "                      during enroll or verify (default 30)\n"
     "  --attempts N        verify: touches that may fail to match before giving up\n"
     "                      (default 5)\n"
+    "  --user USER         verify: claim the reader for USER, whose fingers are\n"
+    "                      compared first (enroll claims it for its USER)\n"
     "  -h, --help          show this help\n"
     "\n"
     "Exit status: 0 success or match, 1 no match, 2 error.\n"
@@ -84,6 +92,7 @@ struct Options {
     int timeoutS = kDefaultTimeoutS;
     int attempts = kDefaultAttempts;
     bool help = false;
+    std::string user;               // verify: the id the device is claimed for
     std::vector<std::string> args;  // command and its arguments
 };
 
@@ -105,41 +114,6 @@ bool parsePositive(const char *text, int &out) {
     return true;
 }
 
-// Options may come anywhere; "--" ends them. Returns an error text or "".
-std::string parseOptions(int argc, char **argv, Options &opt) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (optionsEnded || a.size() < 2 || a[0] != '-') {
-            opt.args.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            optionsEnded = true;
-        } else if (a == "-h" || a == "--help") {
-            opt.help = true;
-        } else if (a.rfind("--timeout", 0) == 0 || a.rfind("--attempts", 0) == 0) {
-            const bool timeout = a.rfind("--timeout", 0) == 0;
-            const std::string name = timeout ? "--timeout" : "--attempts";
-            std::string value;
-            if (a.size() > name.size() && a[name.size()] == '=') {
-                value = a.substr(name.size() + 1);
-            } else if (a == name && i + 1 < argc) {
-                value = argv[++i];
-            } else if (a == name) {
-                return name + " needs a value";
-            } else {
-                return "unknown option " + a;
-            }
-            if (!parsePositive(value.c_str(), timeout ? opt.timeoutS : opt.attempts))
-                return name + " needs a positive whole number, not '" + value + "'";
-        } else {
-            return "unknown option " + a;
-        }
-    }
-    return "";
-}
-
 // The service stores names as file names; saying what is wrong here is
 // clearer than its generic refusal.
 std::string checkName(const char *what, const std::string &name) {
@@ -153,6 +127,43 @@ std::string checkName(const char *what, const std::string &name) {
     return "";
 }
 
+// Options may come anywhere; "--" ends them. Returns an error text or "".
+std::string parseOptions(int argc, char **argv, Options &opt) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            opt.args.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-h" || a == "--help") {
+            opt.help = true;
+        } else if (const std::string name = a.substr(0, a.find('='));
+                   name == "--timeout" || name == "--attempts" || name == "--user") {
+            std::string value;
+            if (a.size() > name.size()) {
+                value = a.substr(name.size() + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return name + " needs a value";
+            }
+            if (name == "--user") {
+                const std::string problem = checkName("user", value);
+                if (!problem.empty()) return "--user: " + problem;
+                opt.user = value;
+            } else if (!parsePositive(value.c_str(), name == "--timeout" ? opt.timeoutS : opt.attempts)) {
+                return name + " needs a positive whole number, not '" + value + "'";
+            }
+        } else {
+            return "unknown option " + a;
+        }
+    }
+    return "";
+}
+
 double now() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -161,15 +172,17 @@ double now() {
 
 // ---- simple calls ----
 
-int cmdStatus(ctl::Bus &bus) {
-    const char *iface = ctl::kInterface;
+using vekobus::Call;
+using vekobus::CallResult;
+using vekobus::ServiceClient;
+
+int cmdStatus(ServiceClient &bus) {
     for (const char *property : {"Name", "State", "Type", "Capability"}) {
-        ctl::CallError err;
-        ctl::MessagePtr reply = bus.call(ctl::kPropertiesInterface, "Get", err, DBUS_TYPE_STRING, &iface,
-                                         DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID);
-        if (!reply) return fail(std::string("status: ") + ctl::describeError(err));
+        CallResult result = bus.getProperty(property, kCallTimeoutMs);
+        if (result.status != Call::kReplied) return fail(std::string("status: ") + ctl::describeFailure(result));
         DBusMessageIter it;
-        if (!dbus_message_iter_init(reply.get(), &it)) return fail(std::string("status: no value for ") + property);
+        if (!dbus_message_iter_init(result.reply.get(), &it))
+            return fail(std::string("status: no value for ") + property);
         // The service replies with the bare value; a variant is unwrapped too.
         DBusMessageIter inner;
         if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
@@ -194,14 +207,13 @@ int cmdStatus(ctl::Bus &bus) {
     return kExitOk;
 }
 
-int cmdList(ctl::Bus &bus, const std::string &user) {
+int cmdList(ServiceClient &bus, const std::string &user) {
     const char *id = user.c_str();
-    ctl::CallError err;
-    ctl::MessagePtr reply = bus.call(ctl::kInterface, "ListFingers", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
-    if (!reply) return fail("list: " + ctl::describeError(err));
+    CallResult result = bus.call("ListFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+    if (result.status != Call::kReplied) return fail("list: " + ctl::describeFailure(result));
     DBusMessageIter it;
     DBusMessageIter array;
-    if (!dbus_message_iter_init(reply.get(), &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY)
+    if (!dbus_message_iter_init(result.reply.get(), &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY)
         return fail("list: the service's reply holds no list");
     int count = 0;
     dbus_message_iter_recurse(&it, &array);
@@ -218,20 +230,19 @@ int cmdList(ctl::Bus &bus, const std::string &user) {
     return kExitOk;
 }
 
-int cmdDelete(ctl::Bus &bus, const std::string &user, const std::string *finger) {
+int cmdDelete(ServiceClient &bus, const std::string &user, const std::string *finger) {
     const char *id = user.c_str();
-    ctl::CallError err;
-    ctl::MessagePtr reply;
+    CallResult result;
     if (finger != nullptr) {
         const char *name = finger->c_str();
-        reply = bus.call(ctl::kInterface, "DeleteFinger", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name,
-                         DBUS_TYPE_INVALID);
-        if (!reply && err.message == "DeleteFinger fail.")
+        result =
+            bus.call("DeleteFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+        if (result.status == Call::kRefused && result.errorMessage == "DeleteFinger fail.")
             return fail("delete: user \"" + user + "\" has no finger \"" + *finger + "\"");
     } else {
-        reply = bus.call(ctl::kInterface, "DeleteAllFingers", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+        result = bus.call("DeleteAllFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     }
-    if (!reply) return fail("delete: " + ctl::describeError(err));
+    if (result.status != Call::kReplied) return fail("delete: " + ctl::describeFailure(result));
     if (finger != nullptr) {
         std::printf("deleted finger \"%s\" of user \"%s\"\n", finger->c_str(), user.c_str());
     } else {
@@ -240,57 +251,61 @@ int cmdDelete(ctl::Bus &bus, const std::string &user, const std::string *finger)
     return kExitOk;
 }
 
-int cmdRename(ctl::Bus &bus, const std::string &user, const std::string &finger, const std::string &newname) {
+int cmdRename(ServiceClient &bus, const std::string &user, const std::string &finger, const std::string &newname) {
     const char *id = user.c_str();
     const char *from = finger.c_str();
     const char *to = newname.c_str();
-    ctl::CallError err;
-    ctl::MessagePtr reply = bus.call(ctl::kInterface, "RenameFinger", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING,
-                                     &from, DBUS_TYPE_STRING, &to, DBUS_TYPE_INVALID);
-    if (!reply && err.message == "RenameFinger fail.")
+    CallResult result = bus.call("RenameFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &from,
+                                 DBUS_TYPE_STRING, &to, DBUS_TYPE_INVALID);
+    if (result.status == Call::kRefused && result.errorMessage == "RenameFinger fail.")
         return fail("rename: user \"" + user + "\" has no finger \"" + finger + "\", or \"" + newname +
                     "\" exists already");
-    if (!reply) return fail("rename: " + ctl::describeError(err));
+    if (result.status != Call::kReplied) return fail("rename: " + ctl::describeFailure(result));
     std::printf("renamed finger \"%s\" of user \"%s\" to \"%s\"\n", finger.c_str(), user.c_str(), newname.c_str());
     return kExitOk;
 }
 
 // ---- claimed sessions (enrol, verify) ----
 
-// Claim on construction; stop and release on finish(), whatever happened.
+// Claim on claim(); stop and release on finish(), whatever happened. Only a
+// claim this client holds is ever released.
 class Claimed {
   public:
-    Claimed(ctl::Bus &bus, const char *stopMethod) : bus_(bus), stop_(stopMethod) {}
+    Claimed(ServiceClient &bus, const std::string &id, const char *stopMethod)
+        : bus_(bus), id_(id), stop_(stopMethod) {}
 
-    bool claim(ctl::CallError &err) {
-        const char *id = kClaimId;
-        dbus_bool_t on = TRUE;
-        ctl::MessagePtr reply =
-            bus_.call(ctl::kInterface, "Claim", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &on, DBUS_TYPE_INVALID);
-        claimed_ = reply != nullptr;
-        return claimed_;
+    CallResult claim() {
+        CallResult result = setClaim(true);
+        // A claim whose reply is lost may still have been made.
+        claimed_ = result.status != Call::kRefused;
+        return result;
     }
 
     // Returns the exit code to use: `code`, or an error when releasing failed
     // although everything else went well.
     int finish(int code, bool started) {
         if (!claimed_) return code;
-        ctl::CallError err;
-        if (started && !bus_.call(ctl::kInterface, stop_, err, DBUS_TYPE_INVALID) && code != kExitError)
-            code = fail(std::string("cannot stop the service's capture: ") + ctl::describeError(err));
-        const char *id = kClaimId;
-        dbus_bool_t off = FALSE;
-        ctl::CallError releaseErr;
-        if (!bus_.call(ctl::kInterface, "Claim", releaseErr, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &off,
-                       DBUS_TYPE_INVALID) &&
-            code != kExitError)
-            code = fail("cannot release the device: " + ctl::describeError(releaseErr));
+        if (started) {
+            CallResult stopped = bus_.call(stop_, kCallTimeoutMs, DBUS_TYPE_INVALID);
+            if (stopped.status != Call::kReplied && code != kExitError)
+                code = fail(std::string("cannot stop the service's capture: ") + ctl::describeFailure(stopped));
+        }
+        CallResult released = setClaim(false);
+        if (released.status != Call::kReplied && code != kExitError)
+            code = fail("cannot release the device: " + ctl::describeFailure(released));
         claimed_ = false;
         return code;
     }
 
   private:
-    ctl::Bus &bus_;
+    CallResult setClaim(bool on) {
+        const char *id = id_.c_str();
+        dbus_bool_t value = on ? TRUE : FALSE;
+        return bus_.call("Claim", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID);
+    }
+
+    ServiceClient &bus_;
+    std::string id_;
     const char *stop_;
     bool claimed_ = false;
 };
@@ -298,17 +313,17 @@ class Claimed {
 // What waiting for the next status ended with.
 enum class Next { kStatus, kTimeout, kInterrupted, kLost };
 
-Next waitStatus(ctl::Bus &bus, const char *member, int timeoutS, ctl::Status &status) {
-    const double deadline = now() + timeoutS;
+// Waits until `deadline` for a status with one of the members given.
+Next waitStatus(ServiceClient &bus, double deadline, vekobus::Status &status) {
     while (!g_interrupted) {
         if (now() >= deadline) return Next::kTimeout;
+        // Short waits, so that Ctrl-C is seen at once.
         switch (bus.nextStatus(status, kPollMs)) {
-        case ctl::Wait::kStatus:
-            if (status.member == member) return Next::kStatus;
-            break;
-        case ctl::Wait::kDisconnected:
+        case vekobus::Wait::kStatus:
+            return Next::kStatus;
+        case vekobus::Wait::kLost:
             return Next::kLost;
-        case ctl::Wait::kNothing:
+        case vekobus::Wait::kTimedOut:
             break;
         }
     }
@@ -320,75 +335,139 @@ int reportWaitEnd(Next next, const char *what, int timeoutS) {
     if (next == Next::kTimeout)
         return fail(std::string("timed out: no answer from the sensor for ") + std::to_string(timeoutS) + " s; " +
                     what + " stopped");
-    return fail("lost the connection to the system bus");
+    return fail("lost the fingerprint service or the system bus; " + std::string(what) + " stopped");
 }
 
-int cmdEnroll(ctl::Bus &bus, const Options &opt, const std::string &user, const std::string &finger) {
-    ctl::CallError err;
-    if (!bus.watchStatus(err)) return fail("enroll: " + ctl::describeError(err));
+// Connects and follows the service's signals of `members`, then claims the
+// device for `id`. Returns kExitOk, or the exit code of the failure (reported).
+int startSession(ServiceClient &bus, const char *command, const std::vector<std::string> &members, Claimed &session) {
+    std::string problem;
+    if (!bus.follow(members, kCallTimeoutMs, problem))
+        return fail(std::string(command) + ": " + (bus.lost() ? "the fingerprint service is not running" : problem));
     // From here on Ctrl-C must not end the process before it has stopped and released.
     installInterruptHandlers();
-    Claimed session(bus, "StopEnroll");
-    if (!session.claim(err)) return fail("enroll: " + ctl::describeError(err));
+    CallResult claimed = session.claim();
+    if (claimed.status != Call::kReplied) return fail(std::string(command) + ": " + ctl::describeFailure(claimed));
+    return kExitOk;
+}
+
+// Touches that were not taken during an enrolment, by reason.
+struct Retries {
+    int unusable = 0;
+    int noOverlap = 0;
+};
+
+// The line for a touch the service did not take, or "" for a reason this
+// client does not know.
+const char *retryText(const vekobus::Status &st, Retries &retries) {
+    const std::string reason = ctl::jsonString(st.json, "reason");
+    if (st.code == kRetryUnusable || reason == "unusable") {
+        ++retries.unusable;
+        return "touch not usable: lift and place the finger again";
+    }
+    ++retries.noOverlap;
+    return "touch did not overlap the earlier ones: place the finger closer to where it was";
+}
+
+int reportEnrolTimeout(const Retries &retries, int timeoutS) {
+    if (retries.unusable == 0 && retries.noOverlap == 0)
+        return fail("timed out: no answer from the sensor for " + std::to_string(timeoutS) + " s; enrolment stopped");
+    auto touches = [](int n) { return std::to_string(n) + (n == 1 ? " touch" : " touches"); };
+    std::string why;
+    if (retries.unusable > 0) why = touches(retries.unusable) + " not usable";
+    if (retries.noOverlap > 0)
+        why += (why.empty() ? "" : ", ") + touches(retries.noOverlap) + " not overlapping the earlier ones";
+    return fail("timed out: no touch taken for " + std::to_string(timeoutS) + " s (" + why + "); enrolment stopped");
+}
+
+// The end of an enrolment, reported; `user` and `finger` for the texts.
+int reportEnrolEnd(const vekobus::Status &st, const std::string &user, const std::string &finger) {
+    if (st.code == kCodeDone) {
+        std::printf("enrolled finger \"%s\" of user \"%s\"\n", finger.c_str(), user.c_str());
+        return kExitOk;
+    }
+    if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeTooMany)
+        return fail("enroll: user \"" + user + "\" already has 10 fingers; delete one first");
+    if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeExists)
+        return fail("enroll: user \"" + user + "\" already has a finger \"" + finger + "\"");
+    if (st.code == kCodeRefused) return fail("enroll: enrolment was stopped, or the finger could not be stored");
+    if (st.code == kCodeSensorFailed) return fail("enroll: the sensor did not accept the capture command");
+    return fail("enroll: unexpected status " + std::to_string(st.code) + " " + st.json);
+}
+
+// A refusal at the start of this enrolment: the service sends it before its
+// reply to Enroll. Any other status that came before the reply belongs to a
+// capture that ended before this enrolment began.
+bool isStartRefusal(const vekobus::Status &st, const std::string &user) {
+    const int subcode = ctl::jsonInt(st.json, "subcode");
+    return st.member == "EnrollStatus" && st.id == user && st.code == kCodeRefused &&
+           (subcode == kSubcodeTooMany || subcode == kSubcodeExists);
+}
+
+int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, const std::string &finger) {
+    Claimed session(bus, user, "StopEnroll");
+    if (const int failed = startSession(bus, "enroll", {"EnrollStatus", "EnrollRetry"}, session); failed != kExitOk)
+        return session.finish(failed, false);
     const char *id = user.c_str();
     const char *name = finger.c_str();
-    if (!bus.call(ctl::kInterface, "Enroll", err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID))
-        return session.finish(fail("enroll: " + ctl::describeError(err)), false);
+    CallResult started =
+        bus.call("Enroll", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    if (started.status != Call::kReplied)
+        return session.finish(fail("enroll: " + ctl::describeFailure(started)), false);
+    for (const vekobus::Status &early : bus.beforeReply())
+        if (isStartRefusal(early, user)) return session.finish(reportEnrolEnd(early, user, finger), true);
 
     ctl::Progress progress(stdout, isatty(STDOUT_FILENO) != 0);
     progress.start(user, finger);
+    Retries retries;
     int result = kExitError;
+    // The time-out runs from the last touch taken: touches that are not
+    // taken do not keep the enrolment alive for ever.
+    double deadline = now() + opt.timeoutS;
     for (;;) {
-        ctl::Status st;
-        const Next next = waitStatus(bus, "EnrollStatus", opt.timeoutS, st);
+        vekobus::Status st;
+        const Next next = waitStatus(bus, deadline, st);
         if (next != Next::kStatus) {
             progress.finish(false);
-            result = reportWaitEnd(next, "enrolment", opt.timeoutS);
+            result = next == Next::kTimeout ? reportEnrolTimeout(retries, opt.timeoutS)
+                                            : reportWaitEnd(next, "enrolment", opt.timeoutS);
             break;
         }
-        if (st.id != user) continue;  // another client's enrolment
+        if (st.id != user) continue;  // not this enrolment
+        if (st.member == "EnrollRetry") {
+            progress.note(retryText(st, retries));
+            continue;
+        }
         if (st.code == kCodeProgress) {
-            progress.step(ctl::jsonInt(st.payload, "progress"));
+            progress.step(ctl::jsonInt(st.json, "progress"));
+            deadline = now() + opt.timeoutS;
             continue;
         }
         progress.finish(st.code == kCodeDone);
-        if (st.code == kCodeDone) {
-            std::printf("enrolled finger \"%s\" of user \"%s\"\n", finger.c_str(), user.c_str());
-            result = kExitOk;
-        } else if (st.code == kCodeRefused && ctl::jsonInt(st.payload, "subcode") == kSubcodeTooMany) {
-            result = fail("enroll: user \"" + user + "\" already has 10 fingers; delete one first");
-        } else if (st.code == kCodeRefused && ctl::jsonInt(st.payload, "subcode") == kSubcodeExists) {
-            result = fail("enroll: user \"" + user + "\" already has a finger \"" + finger + "\"");
-        } else if (st.code == kCodeRefused) {
-            result = fail("enroll: enrolment was stopped, or the finger could not be stored");
-        } else if (st.code == kCodeSensorFailed) {
-            result = fail("enroll: the sensor did not accept the capture command");
-        } else {
-            result = fail("enroll: unexpected status " + std::to_string(st.code) + " " + st.payload);
-        }
+        result = reportEnrolEnd(st, user, finger);
         break;
     }
     return session.finish(result, true);
 }
 
-int cmdVerify(ctl::Bus &bus, const Options &opt, const std::string &finger) {
-    ctl::CallError err;
-    if (!bus.watchStatus(err)) return fail("verify: " + ctl::describeError(err));
-    // From here on Ctrl-C must not end the process before it has stopped and released.
-    installInterruptHandlers();
-    Claimed session(bus, "StopVerify");
-    if (!session.claim(err)) return fail("verify: " + ctl::describeError(err));
+int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger) {
+    Claimed session(bus, opt.user.empty() ? kClaimId : opt.user, "StopVerify");
+    if (const int failed = startSession(bus, "verify", {"VerifyStatus"}, session); failed != kExitOk)
+        return session.finish(failed, false);
     const char *name = finger.c_str();
-    if (!bus.call(ctl::kInterface, "Verify", err, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID))
-        return session.finish(fail("verify: " + ctl::describeError(err)), false);
+    CallResult started = bus.call("Verify", kCallTimeoutMs, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    if (started.status != Call::kReplied)
+        return session.finish(fail("verify: " + ctl::describeFailure(started)), false);
+    // Statuses that came before the reply belong to a capture that ended
+    // before this verification began: bus.nextStatus never returns them.
 
     std::printf("touch the sensor\n");
     std::fflush(stdout);
     int misses = 0;
     int result = kExitError;
     for (;;) {
-        ctl::Status st;
-        const Next next = waitStatus(bus, "VerifyStatus", opt.timeoutS, st);
+        vekobus::Status st;
+        const Next next = waitStatus(bus, now() + opt.timeoutS, st);
         if (next != Next::kStatus) {
             result = reportWaitEnd(next, "verification", opt.timeoutS);
             break;
@@ -411,7 +490,7 @@ int cmdVerify(ctl::Bus &bus, const Options &opt, const std::string &finger) {
         } else if (st.code == kCodeSensorFailed) {
             result = fail("verify: the sensor did not accept the capture command");
         } else {
-            result = fail("verify: unexpected status " + std::to_string(st.code) + " " + st.payload);
+            result = fail("verify: unexpected status " + std::to_string(st.code) + " " + st.json);
         }
         break;
     }
@@ -446,9 +525,13 @@ int run(const Options &opt) {
         if (!problem.empty()) return usageError(cmd + ": " + problem);
     }
 
-    ctl::Bus bus;
-    ctl::CallError err;
-    if (!bus.connect(err)) return fail(ctl::describeError(err));
+    // The system bus, or the one DBUS_SYSTEM_BUS_ADDRESS names (test buses).
+    const char *address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ServiceClient bus;
+    CallResult opened;
+    if (!bus.open(address != nullptr && address[0] != '\0' ? address : vekobus::kSystemBusAddress, kCallTimeoutMs,
+                  opened))
+        return fail(ctl::describeFailure(opened));
     if (cmd == "status") return cmdStatus(bus);
     if (cmd == "list") return cmdList(bus, a[1]);
     if (cmd == "enroll") return cmdEnroll(bus, opt, a[1], a[2]);

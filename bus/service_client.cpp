@@ -1,10 +1,11 @@
-#include "service_link.h"
+#include "service_client.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
 
-namespace vekopam {
+namespace vekobus {
 
 namespace {
 
@@ -27,32 +28,36 @@ bool isReplyTo(DBusMessage *message, dbus_uint32_t serial) {
 
 }  // namespace
 
-ServiceLink::~ServiceLink() {
+ServiceClient::~ServiceClient() {
     if (conn_ == nullptr) return;
     // A private connection must be closed before its last reference goes.
     dbus_connection_close(conn_);
     dbus_connection_unref(conn_);
 }
 
-bool ServiceLink::open(const std::string &address, int timeoutMs, std::string &problem) {
+bool ServiceClient::open(const std::string &address, int timeoutMs, CallResult &failure) {
     ScopedDBusError error;
     conn_ = dbus_connection_open_private(address.c_str(), error.get());
     if (conn_ == nullptr) {
-        problem = std::string("cannot connect to the bus: ") + error.message();
+        failure.status = Call::kLost;
+        failure.errorName = error.isSet() ? error.get()->name : DBUS_ERROR_NO_SERVER;
+        failure.errorMessage = error.message();
         return false;
     }
-    // Losing the bus must never end the host program.
+    // Losing the bus must never end the program.
     dbus_connection_set_exit_on_disconnect(conn_, FALSE);
     CallResult hello = callBus("Hello", timeoutMs, nullptr);
     if (hello.status != Call::kReplied) {
-        problem = "the bus did not accept the connection";
+        failure = std::move(hello);
+        if (failure.errorName.empty()) failure.errorName = DBUS_ERROR_NO_SERVER;
         return false;
     }
     return true;
 }
 
-CallResult ServiceLink::exchange(DBusMessage *message, int timeoutMs) {
+CallResult ServiceClient::exchange(DBusMessage *message, int timeoutMs) {
     CallResult result;
+    beforeReply_.clear();
     if (lost_) return result;
     if (unresponsive_) {
         result.status = Call::kTimedOut;
@@ -78,9 +83,11 @@ CallResult ServiceLink::exchange(DBusMessage *message, int timeoutMs) {
                 }
                 return result;
             }
-            // Signals that arrive while a call waits belong to what came
-            // before the call: only their news of a loss matters.
             if (noteLoss(raw)) return result;
+            // A status that comes in while the call waits belongs to what
+            // happened before the call was answered: kept apart.
+            Status status;
+            if (readStatus(raw, status)) beforeReply_.push_back(std::move(status));
         }
         const int left = remainingMs(deadline);
         if (left == 0) {
@@ -95,7 +102,7 @@ CallResult ServiceLink::exchange(DBusMessage *message, int timeoutMs) {
     }
 }
 
-CallResult ServiceLink::callBus(const char *member, int timeoutMs, const char *argument) {
+CallResult ServiceClient::callBus(const char *member, int timeoutMs, const char *argument) {
     MessagePtr message(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, member));
     if (!message) return {};
     if (argument != nullptr && !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &argument, DBUS_TYPE_INVALID))
@@ -103,28 +110,48 @@ CallResult ServiceLink::callBus(const char *member, int timeoutMs, const char *a
     return exchange(message.get(), timeoutMs);
 }
 
-CallResult ServiceLink::call(const char *member, int timeoutMs, int firstType, ...) {
-    const char *destination = owner_.empty() ? kServiceName : owner_.c_str();
-    MessagePtr message(dbus_message_new_method_call(destination, kServicePath, kServiceInterface, member));
+namespace {
+
+// A call to the service: its name before the owner is known, else the owner,
+// which is never replaced by a service started anew.
+MessagePtr serviceCall(const std::string &owner, const char *interface, const char *member) {
+    MessagePtr message(
+        dbus_message_new_method_call(owner.empty() ? kServiceName : owner.c_str(), kServicePath, interface, member));
+    if (message && !owner.empty()) dbus_message_set_auto_start(message.get(), FALSE);
+    return message;
+}
+
+}  // namespace
+
+CallResult ServiceClient::call(const char *member, int timeoutMs, int firstType, ...) {
+    MessagePtr message = serviceCall(owner_, kServiceInterface, member);
     if (!message) return {};
     va_list args;
     va_start(args, firstType);
     const bool appended = dbus_message_append_args_valist(message.get(), firstType, args);
     va_end(args);
     if (!appended) return {};
-    // Only the first call may start the service; a followed owner is never replaced.
-    if (!owner_.empty()) dbus_message_set_auto_start(message.get(), FALSE);
     return exchange(message.get(), timeoutMs);
 }
 
-bool ServiceLink::follow(int timeoutMs, std::string &problem) {
-    const std::string ownerRule = std::string("type='signal',sender='") + DBUS_SERVICE_DBUS + "',path='" +
-                                  DBUS_PATH_DBUS + "',interface='" + DBUS_INTERFACE_DBUS +
-                                  "',member='NameOwnerChanged',arg0='" + kServiceName + "'";
-    const std::string statusRule = std::string("type='signal',sender='") + kServiceName + "',path='" + kServicePath +
-                                   "',interface='" + kServiceInterface + "',member='VerifyStatus'";
-    for (const std::string *rule : {&ownerRule, &statusRule}) {
-        if (callBus("AddMatch", timeoutMs, rule->c_str()).status != Call::kReplied) {
+CallResult ServiceClient::getProperty(const char *property, int timeoutMs) {
+    MessagePtr message = serviceCall(owner_, kPropertiesInterface, "Get");
+    const char *interface = kServiceInterface;
+    if (!message || !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                                              DBUS_TYPE_INVALID))
+        return {};
+    return exchange(message.get(), timeoutMs);
+}
+
+bool ServiceClient::follow(const std::vector<std::string> &members, int timeoutMs, std::string &problem) {
+    std::vector<std::string> rules = {std::string("type='signal',sender='") + DBUS_SERVICE_DBUS + "',path='" +
+                                      DBUS_PATH_DBUS + "',interface='" + DBUS_INTERFACE_DBUS +
+                                      "',member='NameOwnerChanged',arg0='" + kServiceName + "'"};
+    for (const std::string &member : members)
+        rules.push_back(std::string("type='signal',sender='") + kServiceName + "',path='" + kServicePath +
+                        "',interface='" + kServiceInterface + "',member='" + member + "'");
+    for (const std::string &rule : rules) {
+        if (callBus("AddMatch", timeoutMs, rule.c_str()).status != Call::kReplied) {
             problem = "the bus refused to deliver the service's signals";
             return false;
         }
@@ -138,10 +165,11 @@ bool ServiceLink::follow(int timeoutMs, std::string &problem) {
         return false;
     }
     owner_ = unique;
+    members_ = members;
     return true;
 }
 
-bool ServiceLink::noteLoss(DBusMessage *message) {
+bool ServiceClient::noteLoss(DBusMessage *message) {
     if (dbus_message_is_signal(message, DBUS_INTERFACE_LOCAL, "Disconnected")) {
         lost_ = true;
     } else if (!owner_.empty() && dbus_message_is_signal(message, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
@@ -157,10 +185,13 @@ bool ServiceLink::noteLoss(DBusMessage *message) {
     return lost_;
 }
 
-bool ServiceLink::readStatus(DBusMessage *message, VerifyStatus &status) const {
-    if (!dbus_message_is_signal(message, kServiceInterface, "VerifyStatus") ||
-        !dbus_message_has_path(message, kServicePath) || !dbus_message_has_sender(message, owner_.c_str()))
+bool ServiceClient::readStatus(DBusMessage *message, Status &status) const {
+    if (owner_.empty() || dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_SIGNAL ||
+        !dbus_message_has_interface(message, kServiceInterface) || !dbus_message_has_path(message, kServicePath) ||
+        !dbus_message_has_sender(message, owner_.c_str()))
         return false;
+    const char *member = dbus_message_get_member(message);
+    if (member == nullptr || std::find(members_.begin(), members_.end(), member) == members_.end()) return false;
     const char *id = nullptr;
     dbus_int32_t code = 0;
     const char *json = nullptr;
@@ -168,19 +199,20 @@ bool ServiceLink::readStatus(DBusMessage *message, VerifyStatus &status) const {
     if (!dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &code, DBUS_TYPE_STRING, &json,
                                DBUS_TYPE_INVALID))
         return false;
+    status.member = member;
     status.id = id;
     status.code = code;
     status.json = json;
     return true;
 }
 
-Wait ServiceLink::nextStatus(VerifyStatus &status, int timeoutMs) {
+Wait ServiceClient::nextStatus(Status &status, int timeoutMs) {
     const long long deadline = nowMs() + timeoutMs;
     while (!lost_) {
         while (DBusMessage *raw = dbus_connection_pop_message(conn_)) {
             MessagePtr incoming(raw);
             if (noteLoss(raw)) return Wait::kLost;
-            if (!owner_.empty() && readStatus(raw, status)) return Wait::kStatus;
+            if (readStatus(raw, status)) return Wait::kStatus;
         }
         const int left = remainingMs(deadline);
         if (left == 0) return Wait::kTimedOut;
@@ -189,4 +221,4 @@ Wait ServiceLink::nextStatus(VerifyStatus &status, int timeoutMs) {
     return Wait::kLost;
 }
 
-}  // namespace vekopam
+}  // namespace vekobus

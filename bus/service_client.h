@@ -1,0 +1,102 @@
+// A client's connection to the fingerprint service, shared by the PAM module
+// and veko2547-ctl.
+//
+// The connection is private: opened for one task and closed at its end, so
+// nothing is shared with a host program or with other modules. Every call
+// waits for its reply with a deadline, reading the connection itself, so no
+// answer (or lack of one) can make the caller wait longer. Once the client
+// follows the service, status signals count only when they come from the
+// owner of the service's name at that moment, on its object path and
+// interface, with the service's argument types: another program on the bus
+// cannot forge a result, and the owner's leaving the bus ends everything.
+#pragma once
+
+#include <dbus/dbus.h>
+
+#include <string>
+#include <vector>
+
+#include "dbus_handles.h"
+
+namespace vekobus {
+
+inline constexpr const char *kServiceName = "com.vekoid.fprint";
+inline constexpr const char *kServiceInterface = "com.vekoid.fprint";
+inline constexpr const char *kServicePath = "/com/vekoid";
+inline constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
+// Where the system bus listens when nothing says otherwise.
+inline constexpr const char *kSystemBusAddress = "unix:path=/var/run/dbus/system_bus_socket";
+
+// How a method call ended: a reply, an error reply, no reply in time, or the
+// bus or the service gone.
+enum class Call { kReplied, kRefused, kTimedOut, kLost };
+
+struct CallResult {
+    Call status = Call::kLost;
+    MessagePtr reply;          // kReplied
+    std::string errorName;     // kRefused, and a connection that could not be opened
+    std::string errorMessage;  // kRefused
+};
+
+// One status signal of the service (EnrollStatus, EnrollRetry, VerifyStatus).
+struct Status {
+    std::string member;
+    std::string id;
+    int code = 0;
+    std::string json;
+};
+
+enum class Wait { kStatus, kTimedOut, kLost };
+
+class ServiceClient {
+  public:
+    ServiceClient() = default;
+    ~ServiceClient();
+    ServiceClient(const ServiceClient &) = delete;
+    ServiceClient &operator=(const ServiceClient &) = delete;
+
+    // Connects to the bus at `address` and says hello to it. On failure
+    // `failure` holds the error's name and message (kLost) or a time-out.
+    bool open(const std::string &address, int timeoutMs, CallResult &failure);
+
+    // Calls `member` of the service's interface with the arguments that follow
+    // (libdbus type/pointer pairs ended by DBUS_TYPE_INVALID). Before follow()
+    // the call goes to the service's name (which may start the service);
+    // after it, to the owner that follow() found.
+    CallResult call(const char *member, int timeoutMs, int firstType, ...);
+    // org.freedesktop.DBus.Properties.Get of one of the service's properties.
+    CallResult getProperty(const char *property, int timeoutMs);
+
+    // Subscribes to the service's signals named in `members` and to changes of
+    // its name's owner, then learns the current owner: from here on only that
+    // owner is talked to and listened to.
+    bool follow(const std::vector<std::string> &members, int timeoutMs, std::string &problem);
+
+    // Waits up to `timeoutMs` for the next status of the followed owner.
+    // Statuses that arrived while a call waited for its reply are not among
+    // them: they happened before the call was answered (see beforeReply).
+    Wait nextStatus(Status &status, int timeoutMs);
+
+    // The statuses that arrived while the last call waited for its reply.
+    const std::vector<Status> &beforeReply() const { return beforeReply_; }
+
+    // The bus connection or the followed owner is gone.
+    bool lost() const { return lost_; }
+
+  private:
+    CallResult exchange(DBusMessage *message, int timeoutMs);
+    CallResult callBus(const char *member, int timeoutMs, const char *argument);
+    bool noteLoss(DBusMessage *message);
+    bool readStatus(DBusMessage *message, Status &status) const;
+
+    DBusConnection *conn_ = nullptr;
+    std::string owner_;
+    std::vector<std::string> members_;
+    std::vector<Status> beforeReply_;
+    bool lost_ = false;
+    // A call went unanswered: the service hangs, and later calls would only
+    // add their own time-outs.
+    bool unresponsive_ = false;
+};
+
+}  // namespace vekobus
