@@ -1,8 +1,8 @@
 // Enrolment: accepted captures of one finger merged into one template and
 // saved as the user's finger file: ten under recognition profile 1, sixteen
 // under profile 2 (the configuration file chooses at each enrolment). A
-// capture that gives no template, or whose merge the library refuses, is taken
-// again without a signal.
+// capture that gives no template, or whose merge the library refuses, is
+// reported with EnrollRetry and taken again.
 #include <cstring>
 
 #include "QVAlgDll.h"
@@ -65,7 +65,16 @@ Next acceptCapture(int &lastTransfer) {
     const int rc = CreateTemplateAs(m_enrolProfile, raw, m_opFeatureArr[n - 1], m_opnCharNumArr[n - 1]);
     freeCapture_Image();
     _vklog("CreateFingerPrintMinutiae ret=%d stage=%d", rc, n);
-    if (rc != 1 || !mergeStage(n)) return Next::Restart;
+    // A touch that is not taken is told with its reason, so the person can
+    // place the finger better; the stage stays.
+    if (rc != 1) {
+        vkSigEnrollRetry(m_usrname, kRetryUnusable);
+        return Next::Restart;
+    }
+    if (!mergeStage(n)) {
+        vkSigEnrollRetry(m_usrname, kRetryNoOverlap);
+        return Next::Restart;
+    }
     _vklog("stage=%d", n);
     if (n == m_enrolStages) {
         lastTransfer = 0;

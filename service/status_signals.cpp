@@ -83,6 +83,19 @@ void vkVerifyStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFie
     }
 }
 
+void vkEnrollRetryFields(const char *id, uint32_t code, StatusFields *out) {
+    memset(out, 0, sizeof *out);
+    out->id = id;
+    out->code = static_cast<int32_t>(code);
+    setPayload(out, code == kRetryUnusable ? "{\"reason\":\"unusable\"}" : "{\"reason\":\"no-overlap\"}");
+}
+
+int vkSigEnrollRetry(const char *id, uint32_t code) {
+    return sendStatus("EnrollRetry", id, code, 0, [](const char *who, uint32_t type, uint32_t, StatusFields *out) {
+        vkEnrollRetryFields(who, type, out);
+    });
+}
+
 int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg) {
     return sendStatus("EnrollStatus", id, type, arg, vkEnrollStatusFields);
 }

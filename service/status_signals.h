@@ -29,3 +29,9 @@ void vkVerifyStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFie
 // Return -1 when the signal was sent, 0 when it was not.
 int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg);
 int vkSigVerifyStatus(const char *id, uint32_t type, uint32_t arg);
+
+// EnrollRetry: a touch of the enrolment of `id` that was not taken, and why.
+inline constexpr uint32_t kRetryUnusable = 1;   // it gave no template
+inline constexpr uint32_t kRetryNoOverlap = 2;  // it could not be joined to the earlier touches
+void vkEnrollRetryFields(const char *id, uint32_t code, StatusFields *out);
+int vkSigEnrollRetry(const char *id, uint32_t code);

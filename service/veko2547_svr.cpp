@@ -13,7 +13,9 @@
 
 #include "bus_loop.h"
 #include "dbus_handles.h"
+#include "device_claim.h"
 #include "finger_store.h"
+#include "introspection.h"
 #include "log.h"
 #include "operations.h"
 #include "recognition_setting.h"
@@ -39,9 +41,6 @@ constexpr dbus_int32_t kStateUnclaimed = 1;
 constexpr dbus_int32_t kStateClaimed = 2;
 constexpr dbus_int32_t kPropType = 2;
 constexpr dbus_int32_t kPropCapability = 1;
-
-// Set by Claim(true), cleared by Claim(false); gates Enroll, StopEnroll and Verify.
-int32_t m_claimed = 0;
 
 const char *orNull(const char *text) { return text != nullptr ? text : "(null)"; }
 
@@ -93,17 +92,38 @@ bool isStoreName(const char *name) { return vkIsStoreName(name); }
 
 // ---- handlers ----
 
+// Whether the caller may act on the claimed device: it holds the claim, or
+// (`unclaimedToo`) nobody does. Otherwise answers "not claimed.".
+bool mayUseDevice(DBusMessage *call, bool unclaimedToo) {
+    const char *sender = dbus_message_get_sender(call);
+    if (vkClaimHeldBy(sender) || (unclaimedToo && !m_claimed)) return true;
+    if (m_claimed) _vklog("claimed by %s, refused %s", vkClaimHolder(), orNull(sender));
+    replyFailed(call, "not claimed.");
+    return false;
+}
+
+// Ends the session of a claim: a running enrolment or verification ends with
+// its stop signal, the sensor is closed and the claim given back.
+void releaseClaim() {
+    vkStopWorkersAndClose();
+    vkClaimDrop();
+}
+
 void handle_claim(DBusMessage *call) {
     const char *id = nullptr;
     dbus_bool_t claimed = FALSE;
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &claimed)) return;
     _vklog("--rcved: id=%s claimed=%d", id, claimed ? 1 : 0);
+    const char *sender = dbus_message_get_sender(call);
     if (claimed) {
-        m_claimed = 1;
+        if (vkClaimHeldByOther(sender)) {
+            _vklog("claimed by %s, refused %s", vkClaimHolder(), orNull(sender));
+            return replyFailed(call, "device busy.");
+        }
+        vkClaimTake(sender, id);
     } else {
-        // A running enrolment or verification ends with its stop signal.
-        vkStopWorkersAndClose();
-        m_claimed = 0;
+        if (!mayUseDevice(call, true)) return;
+        releaseClaim();
     }
     replyEmpty(call);
 }
@@ -113,7 +133,7 @@ void handle_Enroll(DBusMessage *call) {
     const char *finger = nullptr;
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger)) return;
     _vklog("--rcved: id=%s, finger=%s", id, finger);
-    if (!m_claimed) return replyFailed(call, "not claimed.");
+    if (!mayUseDevice(call, false)) return;
     if (!isStoreName(id) || !isStoreName(finger)) return replyFailed(call, "Enroll fail.");
     // The sensor is reopened below: a running worker must end first.
     if (!vkStopAllWorkers()) return replyFailed(call, "Enroll fail.");
@@ -123,7 +143,7 @@ void handle_Enroll(DBusMessage *call) {
 }
 
 void handle_StopEnroll(DBusMessage *call) {
-    if (!m_claimed) return replyFailed(call, "not claimed.");
+    if (!mayUseDevice(call, false)) return;
     vkStopEnroll();
     replyEmpty(call);
 }
@@ -132,7 +152,7 @@ void handle_Verify(DBusMessage *call) {
     const char *finger = nullptr;
     if (!decodeArgs(call, DBUS_TYPE_STRING, &finger)) return;
     _vklog("--rcved: finger=%s", finger);
-    if (!m_claimed) return replyFailed(call, "not claimed.");
+    if (!mayUseDevice(call, false)) return;
     // The finger only filters stored names; empty and "any" mean every finger.
     if (finger[0] != '\0' && strcmp(finger, "any") != 0 && !isStoreName(finger))
         return replyFailed(call, "Verify fail.");
@@ -143,6 +163,7 @@ void handle_Verify(DBusMessage *call) {
 }
 
 void handle_StopVerify(DBusMessage *call) {
+    if (!mayUseDevice(call, true)) return;
     vkStopVerify();
     replyEmpty(call);
 }
@@ -264,6 +285,11 @@ void handle_GetAllProperty(DBusMessage *call) {
     replyEmpty(call);
 }
 
+void handle_Introspect(DBusMessage *call) {
+    const char *xml = vkIntrospectionXml(dbus_message_get_path(call));
+    replyValue(call, DBUS_TYPE_STRING, &xml);
+}
+
 struct MethodEntry {
     const char *interface;
     const char *member;
@@ -284,7 +310,15 @@ const MethodEntry kMethods[] = {
     {kServiceInterface, "RenameFinger", "handle_RenameFinger", handle_RenameFinger},
     {kPropertiesInterface, "Get", "handle_GetProperty", handle_GetProperty},
     {kPropertiesInterface, "GetAll", "handle_GetAllProperty", handle_GetAllProperty},
+    {kIntrospectableInterface, "Introspect", "handle_Introspect", handle_Introspect},
 };
+
+// The holder of the claim left the bus without giving it back (killed,
+// crashed, disconnected): its session ends as if it had released the claim.
+void releaseAbandonedClaim() {
+    _vklog("claim holder %s left the bus", vkClaimHolder());
+    releaseClaim();
+}
 
 [[noreturn]] void exitService(int status) {
     vklogDrain(500);
@@ -292,8 +326,16 @@ const MethodEntry kMethods[] = {
 }
 
 void handleMessage(DBusMessage *message) {
+    const int type = dbus_message_get_type(message);
+    // Answers to the service's own calls to the bus are not logged: the only
+    // one that matters says whether the holder of the claim is still there.
+    if (type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR) {
+        if (vkClaimHolderLeft(message)) releaseAbandonedClaim();
+        return;
+    }
     _vklog("msg %s %s %s %s\n", orNull(dbus_message_get_path(message)), orNull(dbus_message_get_interface(message)),
            orNull(dbus_message_get_destination(message)), orNull(dbus_message_get_member(message)));
+    if (vkClaimHolderLeft(message)) return releaseAbandonedClaim();
     for (const MethodEntry &entry : kMethods) {
         if (dbus_message_is_method_call(message, entry.interface, entry.member)) {
             _vklog(">>%s\n", entry.handlerName);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
+#include "device_claim.h"
 #include "finger_store.h"
 #include "log.h"
 #include "operations.h"
@@ -49,6 +50,8 @@ int s_liveResult[kProfiles];  // 0 = not made yet, else the creation result
 uint8_t m_storedTemplate[QV_TEMPLATE_SIZE];
 uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
 char s_userList[kUserListSize];
+// The id the device was claimed for when the verification started.
+char m_firstUser[kWorkerNameSize];
 
 void signal(const char *id, uint32_t type, uint32_t arg) { vkSigVerifyStatus(id, type, arg); }
 
@@ -112,6 +115,53 @@ int liveTemplate(int profile) {
     return result;
 }
 
+// One pass of the live capture over the stored fingers.
+struct MatchPass {
+    const char *filter;  // "<finger>.Data", or null for every finger
+    bool renew;
+    char *userOut;
+    int best = 0;    // best weak score so far
+    int files = 0;   // finger files seen
+    int passed = 0;  // of them, those the filter let through
+};
+
+// Compares the live capture with the fingers of `user`. True on an accepted
+// match (the file renewed when asked, userOut = user); otherwise notes the
+// best weak score in `pass`.
+bool matchUser(const char *user, MatchPass &pass) {
+    // A directory whose name no caller could have given is not a user of ours.
+    if (strlen(user) >= static_cast<size_t>(kWorkerNameSize)) return false;
+    char dir[kPathSize];
+    if (snprintf(dir, sizeof dir, "%s%s/", m_filePath, user) >= static_cast<int>(sizeof dir)) return false;
+    char list[kFileListSize] = {};
+    const int count = getSubFile(dir, list, sizeof list, 1);
+    const char *name = list;
+    for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+        if (pass.filter != nullptr && strcmp(name, pass.filter) != 0) continue;
+        ++pass.passed;
+        char path[kPathSize];
+        if (snprintf(path, sizeof path, "%s%s", dir, name) >= static_cast<int>(sizeof path)) continue;
+        FileIdentity identity;
+        if (!readFingerFile(path, &identity)) continue;
+        const int profile = storedProfile(m_storedTemplate);
+        if (liveTemplate(profile) != 1) continue;
+        const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord[profile - 1]);
+        _vklog("%s score:%d\n", "matchUpdate", score);
+        if (score > kAcceptScore) {
+            if (pass.renew) renewFingerFile(path, identity);
+            copyUser(pass.userOut, user);
+            return true;
+        }
+        // A weak score does not end the pass: a later file may be the owner.
+        if (score > pass.best) {
+            pass.best = score;
+            copyUser(pass.userOut, user);
+        }
+    }
+    if (count > 0) pass.files += count;
+    return false;
+}
+
 }  // namespace
 
 // Compares the newest ring image with the stored fingers. Returns 100 for an
@@ -138,45 +188,19 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
     const int created = liveTemplate(1);
     if (created != 1) return created;
 
-    int best = 0;
-    int files = 0;
-    int passed = 0;
+    // The fingers of the user the device is claimed for come first, so that a
+    // finger enrolled under two accounts is that user's; the others follow in
+    // directory order.
+    MatchPass pass{filtered ? filter : nullptr, renew != 0, userOut};
     const char *user = s_userList;
-    for (int u = 0; u < users; ++u, user += strlen(user) + 1) {
-        // A directory whose name no caller could have given is not a user of ours.
-        if (strlen(user) >= static_cast<size_t>(kWorkerNameSize)) continue;
-        char dir[kPathSize];
-        if (snprintf(dir, sizeof dir, "%s%s/", m_filePath, user) >= static_cast<int>(sizeof dir)) continue;
-        char list[kFileListSize] = {};
-        const int count = getSubFile(dir, list, sizeof list, 1);
-        const char *name = list;
-        for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
-            if (filtered && strcmp(name, filter) != 0) continue;
-            ++passed;
-            char path[kPathSize];
-            if (snprintf(path, sizeof path, "%s%s", dir, name) >= static_cast<int>(sizeof path)) continue;
-            FileIdentity identity;
-            if (!readFingerFile(path, &identity)) continue;
-            const int profile = storedProfile(m_storedTemplate);
-            if (liveTemplate(profile) != 1) continue;
-            const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord[profile - 1]);
-            _vklog("%s score:%d\n", "matchUpdate", score);
-            if (score > kAcceptScore) {
-                if (renew) renewFingerFile(path, identity);
-                copyUser(userOut, user);
-                return kAccepted;
-            }
-            // A weak score no longer ends the pass: a later file may be the owner.
-            if (score > best) {
-                best = score;
-                copyUser(userOut, user);
-            }
-        }
-        if (count > 0) files += count;
-    }
-    if (files == 0) return kNoFiles;
-    if (filtered && passed == 0) return kNoFilteredFile;
-    return best;
+    for (int u = 0; u < users; ++u, user += strlen(user) + 1)
+        if (strcmp(user, m_firstUser) == 0 && matchUser(user, pass)) return kAccepted;
+    user = s_userList;
+    for (int u = 0; u < users; ++u, user += strlen(user) + 1)
+        if (strcmp(user, m_firstUser) != 0 && matchUser(user, pass)) return kAccepted;
+    if (pass.files == 0) return kNoFiles;
+    if (filtered && pass.passed == 0) return kNoFilteredFile;
+    return pass.best;
 }
 
 namespace {
@@ -268,6 +292,7 @@ int vkVerifyFp(const char *finger) {
     if (!vkStopAllWorkers()) return -2;
     initCapture_Image();
     snprintf(m_finger, sizeof m_finger, "%s", finger);
+    snprintf(m_firstUser, sizeof m_firstUser, "%s", vkClaimId());
     m_enrol_stage = 1;
     if (!vkWorkerStart(g_verifyWorker, ExecThreadVerify)) {
         _vklogstr("CreateThread err");

@@ -1,4 +1,4 @@
-"""Enrolment and verification end to end, the harder cases: refused merges,
+"""Enrolment and verification end to end, the harder cases: touches not taken,
 a sensor pulled out during a capture, and a weak score from another user's
 finger before the owner's."""
 import ctypes
@@ -43,18 +43,26 @@ def last_merge_result(s):
     return int(results[-1]) if results else None
 
 
-def test_a_refused_merge_repeats_the_stage_silently(simbus, harness, fingers):
+NO_OVERLAP = ("erin", 2, {"reason": "no-overlap"})
+UNUSABLE = ("erin", 1, {"reason": "unusable"})
+
+
+def test_touches_not_taken_repeat_the_stage_and_say_why(simbus, harness, fingers):
     s = Session(simbus, harness, PRODUCT_PLAIN)
     # The same image again always merges; images of two fingers never do.
     first, second = fingers[3][PRODUCT_PLAIN][0], fingers[4][PRODUCT_PLAIN][0]
     s.client.fprint.Enroll("erin", "thumb")
+    # A touch without ridges gives no template.
+    touch_processed(s, bytes([0xF0]) * len(first))
+    assert progress(s) == [] and s.statuses("EnrollRetry") == [UNUSABLE]
     touch_processed(s, first)
     assert progress(s) == [10]
 
-    # Another finger at stage 2 is refused without a signal and becomes the base,
+    # Another finger at stage 2 is refused, told as such, and becomes the base,
     # so the same capture again is merged with it.
     touch_processed(s, second)
     assert progress(s) == [10] and last_merge_result(s) != 0
+    assert s.statuses("EnrollRetry") == [UNUSABLE, NO_OVERLAP]
     touch_processed(s, second)
     assert progress(s) == [10, 20]
     touch_processed(s, second)
@@ -64,6 +72,7 @@ def test_a_refused_merge_repeats_the_stage_silently(simbus, harness, fingers):
     # Later, a refused capture leaves the merged template and the stage as they were.
     touch_processed(s, first)
     assert progress(s) == [10, 20, 30, 40] and last_merge_result(s) != 0
+    assert s.statuses("EnrollRetry") == [UNUSABLE, NO_OVERLAP, NO_OVERLAP]
     while progress(s) != list(range(10, 100, 10)):
         assert len(progress(s)) < 9
         touch_processed(s, second)
@@ -71,6 +80,7 @@ def test_a_refused_merge_repeats_the_stage_silently(simbus, harness, fingers):
     touch_processed(s, second)
     assert s.wait_status("EnrollStatus", lambda st: st[1] != 2) == ("erin", 0, {})
     assert all(code == 2 for _, code, _ in s.statuses("EnrollStatus")[:-1])
+    assert len(s.statuses("EnrollRetry")) == 3
     assert (s.service.store_root / "erin" / "thumb.Data").stat().st_size == TEMPLATE_SIZE
 
 

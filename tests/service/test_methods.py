@@ -1,6 +1,9 @@
 """The service's methods and properties as the authentication framework sees
 them through the bus."""
+import os
+import subprocess
 import time
+from xml.etree import ElementTree
 
 import dbus
 import pytest
@@ -84,6 +87,42 @@ def test_unknown_members_get_no_reply_and_the_service_goes_on(client):
                          interface=PROPERTIES, timeout=1)
     assert name == "org.freedesktop.DBus.Error.NoReply"
     assert client.get("Name") == "Veko2547"
+
+
+INTROSPECTABLE = "org.freedesktop.DBus.Introspectable"
+
+
+def test_introspection_describes_the_interface_at_once(harness, client):
+    for path in ("/com/vekoid", "/"):
+        start = time.monotonic()
+        xml = raw_call(client, "Introspect", "", (), interface=INTROSPECTABLE, path=path, timeout=2)
+        assert time.monotonic() - start < 0.5
+        root = ElementTree.fromstring(str(xml))
+        interfaces = {i.get("name"): i for i in root.findall("interface")}
+        assert {INTERFACE, PROPERTIES, INTROSPECTABLE} <= set(interfaces)
+        ours = interfaces[INTERFACE]
+        assert {m.get("name") for m in ours.findall("method")} == {
+            "Claim", "Enroll", "StopEnroll", "Verify", "StopVerify", "DeleteFinger", "DeleteAllFingers",
+            "ListFingers", "RenameFinger"}
+        for signal in ours.findall("signal"):
+            assert "".join(a.get("type") for a in signal.findall("arg")) == "sis"
+        assert {s.get("name") for s in ours.findall("signal")} == {"EnrollStatus", "EnrollRetry", "VerifyStatus"}
+        assert {p.get("name"): p.get("type") for p in ours.findall("property")} == {
+            "Name": "s", "State": "i", "Type": "i", "Capability": "i"}
+        claim = ours.find("method[@name='Claim']")
+        assert [(a.get("type"), a.get("direction")) for a in claim.findall("arg")] == [("s", "in"), ("b", "in")]
+    assert [n.get("name") for n in root.findall("node")] == ["com"]
+
+    # What a person at a shell sees.
+    gdbus = subprocess.run(["gdbus", "introspect", "--system", "--dest", BUS_NAME, "--object-path", "/com/vekoid"],
+                           env={**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": harness.bus.address},
+                           capture_output=True, text=True, timeout=10)
+    assert gdbus.returncode == 0, gdbus.stderr
+    for text in ("interface com.vekoid.fprint", "Claim(in  s id,", "signals:", "EnrollRetry(s id,",
+                 "readonly i State"):
+        assert text in gdbus.stdout, gdbus.stdout
+    # Get still answers with the bare value.
+    assert client.get("State") == 1 and isinstance(client.get("State"), dbus.Int32)
 
 
 def test_any_object_path_is_accepted(client):

@@ -30,6 +30,7 @@ def _module():
 
 
 MODULE = _module()
+CTL = Path("/usr/sbin/veko2547-ctl") if installed_mode() else BUILD / "tools" / "ctl" / "veko2547-ctl"
 SUCCESS = "pamtester: successfully authenticated"
 FAILURE = "pamtester: Authentication failure"
 UNAVAILABLE = "pamtester: Authentication service cannot retrieve authentication info"
@@ -141,6 +142,39 @@ def test_only_the_users_own_finger_authenticates(rig, enrolled):
     code, out, err, _ = rig.auth("alice", "max-tries=4")
     assert (code, err.splitlines()[-1]) == (1, FAILURE)
     assert err.count("No match, try again") == 3 and rig.feeder.touches - touches >= 4
+    assert rig.state() == 1
+
+
+def test_a_reader_busy_with_an_enrolment_is_said_at_once_and_the_enrolment_completes(rig, enrolled):
+    enrolling = rig.harness.client()
+    enrolling.fprint.Claim("carol", True)
+    rig.feeder.present([])
+    enrolling.fprint.Enroll("carol", "thumb")
+    assert rig.sensor.wait_for(lambda s: s.capturing is not None)
+    code, out, err, seconds = rig.auth("alice")
+    assert (code, out, err.splitlines()) == (1, "", ["Fingerprint reader is busy", UNAVAILABLE])
+    assert seconds < 1
+    assert rig.state() == 2
+    rig.feeder.present(enrolled[1]["nobody"])
+    enrolling.wait_for_signals(1, timeout=0)
+    deadline = time.monotonic() + 20
+    while not [a for m, a in enrolling.signals if m == "EnrollStatus" and a[1] != 2] and time.monotonic() < deadline:
+        enrolling.wait_for_signals(len(enrolling.signals) + 1, timeout=0.2)
+    assert [tuple(a) for m, a in enrolling.signals if m == "EnrollStatus"][-1] == ("carol", 0, "")
+    assert (rig.service.store_root / "carol" / "thumb.Data").exists()
+
+
+def test_one_finger_under_two_accounts_authenticates_both(rig, enrolled):
+    store = rig.service.store_root
+    shutil.copy(store / "alice" / "index.Data", store / "bob" / "alices-too.Data")
+    rig.feeder.present(enrolled[1]["alice"])
+    for user in ("alice", "bob"):
+        code, out, err, _ = rig.auth(user)
+        assert (code, out.splitlines()[-1]) == (0, SUCCESS), (user, err)
+    for user in ("alice", "bob"):
+        result = subprocess.run([str(CTL), "--user", user, "verify"], capture_output=True, text=True, timeout=60,
+                                env={**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": rig.address})
+        assert (result.returncode, result.stdout.splitlines()[-1]) == (0, f'match: user "{user}"'), result.stderr
     assert rig.state() == 1
 
 
