@@ -4,7 +4,7 @@ import subprocess
 import time
 
 from conftest import BUS_NAME, service_binary
-from simsensor import PRODUCT_PLAIN
+from simsensor import PRODUCT_PLAIN, RAW_LENGTH
 
 CALL_AS_NOBODY = """
 import sys, dbus
@@ -85,7 +85,7 @@ def as_nobody(address, *args, **kwargs):
 
 
 def test_other_users_neither_receive_nor_send_the_status_signals(simbus, harness):
-    simbus.add(PRODUCT_PLAIN)
+    sensor = simbus.add(PRODUCT_PLAIN)
     service = harness.start_service(extra_env=simbus.env())
     (service.store_root / "gina").mkdir()
     (service.store_root / "gina" / "thumb.Data").write_bytes(bytes(28000))
@@ -97,6 +97,18 @@ def test_other_users_neither_receive_nor_send_the_status_signals(simbus, harness
     client.fprint.Claim("1000", True)
     client.fprint.Enroll("gina", "thumb")
     assert client.wait_for_signals(1) == [("EnrollStatus", ("gina", 1, '{"subcode":2}'))]
+    # A touch not taken is told to whom the enrolment's statuses are told.
+    client.fprint.Enroll("gina", "index")
+    sensor.place_finger(bytes([0xF0]) * RAW_LENGTH[PRODUCT_PLAIN])
+    assert client.wait_for_signals(2)[1] == ("EnrollRetry", ("gina", 1, '{"reason":"unusable"}'))
+    sensor.lift_finger()
+    client.fprint.StopEnroll()
+    deadline = time.monotonic() + 5
+    while client.signals[-1][0] != "EnrollStatus" and time.monotonic() < deadline:
+        client.wait_for_signals(len(client.signals) + 1, timeout=0.1)
+    assert client.signals[-1] == ("EnrollStatus", ("gina", 1, '{"subcode":3}'))
+    assert {signal[0] for signal in client.signals[1:-1]} == {"EnrollRetry"}
+    del client.signals[1:]
 
     # Another user's forged match reaches no one, not even when addressed.
     forger = as_nobody(harness.bus.address, "send", client.connection.get_unique_name())
