@@ -102,32 +102,6 @@ void veko_log_file_check() {
     if (lstat(m_path, &st) == 0 && st.st_size > kLogFileSizeLimit) remove(m_path);
 }
 
-// Opens the log file for appending: created with mode 0600, never through a
-// symbolic link, and only when it is a regular file (a FIFO or a device there
-// could block the writer or send the lines elsewhere). -1 when it cannot be.
-int openLogFile() {
-    const int fd = open(m_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    // A file left by an older version may be readable by others.
-    if ((st.st_mode & 077) != 0 && st.st_uid == geteuid()) fchmod(fd, 0600);
-    return fd;
-}
-
-void writeAll(int fd, const char *text, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, text, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        text += n;
-        size -= static_cast<size_t>(n);
-    }
-}
-
 // Writes one line to `fd` only when it can take it at once: a pipe nobody
 // reads (a stalled journal, a closed terminal) must not hold the caller.
 void writeLineNoWait(int fd, const char *text) {
@@ -140,6 +114,50 @@ void writeLineNoWait(int fd, const char *text) {
     // One write of at most 512 bytes: a pipe that polled writable takes it whole.
     const ssize_t written = write(fd, line, n + 1);
     (void)written;
+}
+
+// Said once per run: an existing log file that another user owns.
+std::atomic<bool> s_foreignLogTold{false};
+
+// Opens the log file for appending, never through a symbolic link. An
+// existing file is written only when it is a regular file of this user: a
+// FIFO or a device there could block the writer or send the lines elsewhere,
+// and another user's file would hand that user the lines. A new file is
+// created with mode 0600, exclusively, so nobody else's file is taken over.
+// -1 when it cannot be.
+int openLogFile() {
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(m_path, kFlags);
+    if (fd < 0 && errno == ENOENT) fd = open(m_path, kFlags | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    if (st.st_uid != geteuid()) {
+        close(fd);
+        if (!s_foreignLogTold.exchange(true)) {
+            char line[kLogTextSize + 80];
+            snprintf(line, sizeof line, "log file %s belongs to uid %u, not to this service: not written", m_path,
+                     static_cast<unsigned>(st.st_uid));
+            writeLineNoWait(STDERR_FILENO, line);
+        }
+        return -1;
+    }
+    // A file left by an older version may be readable by others.
+    if ((st.st_mode & 077) != 0) fchmod(fd, 0600);
+    return fd;
+}
+
+void writeAll(int fd, const char *text, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<size_t>(n);
+    }
 }
 
 void writeLine(const char *text) {
@@ -177,17 +195,6 @@ void *ExecThreadLog(void *) {
     }
 }
 
-// Key of the log queue: a hash of the log file's path, so a run finds the
-// queue an earlier run with the same log file left behind (a killed service
-// cannot remove it), while services with other log files never share one.
-key_t queueKey() {
-    uint32_t hash = 2166136261u;
-    for (const char *c = "veko2547_svr log:"; *c != '\0'; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
-    for (const char *c = m_path; *c != '\0'; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * 16777619u;
-    const key_t key = static_cast<key_t>(hash & 0x7fffffff);
-    return key == IPC_PRIVATE ? 1 : key;
-}
-
 // Whether `pid` runs the same program as this process.
 bool isThisProgram(pid_t pid) {
     if (pid <= 0 || pid == getpid() || kill(pid, 0) != 0) return false;
@@ -206,30 +213,63 @@ bool isThisProgram(pid_t pid) {
     return got && gotOurs && strcmp(theirs, ours) == 0;
 }
 
-// A queue under our key that an earlier run of the service left: ours (owner
-// and creator this user, mode 0600), and neither its last sender nor its last
-// receiver is a running copy of this program.
+// The first record of every log queue: it marks the queue as the service's,
+// and the writer, which takes only kLogMsgType, leaves it there.
+constexpr long kMarkerMsgType = 0x2547;
+constexpr const char *kMarkerText = "veko2547_svr log queue";
+
+// Whether queue `id` is one that an earlier run of the service left behind:
+// private, created and owned by this user with mode 0600, marked as the
+// service's (its first record, looked at without taking it), and neither its
+// last sender nor its last receiver a running copy of this program. A queue
+// nobody has used yet may belong to a run that is just starting.
 bool isStaleQueue(int id) {
     msqid_ds ds;
     if (msgctl(id, IPC_STAT, &ds) != 0) return false;
     const uid_t me = geteuid();
-    if (ds.msg_perm.uid != me || ds.msg_perm.cuid != me || (ds.msg_perm.mode & 0777) != 0600) return false;
-    if (ds.msg_lspid == 0 && ds.msg_lrpid == 0) return time(nullptr) - ds.msg_ctime >= kFreshQueueS;
-    return !isThisProgram(ds.msg_lspid) && !isThisProgram(ds.msg_lrpid);
+    if (ds.msg_perm.__key != IPC_PRIVATE || ds.msg_perm.uid != me || ds.msg_perm.cuid != me ||
+        (ds.msg_perm.mode & 0777) != 0600)
+        return false;
+    if (ds.msg_lspid == 0 && ds.msg_lrpid == 0) {
+        if (time(nullptr) - ds.msg_ctime < kFreshQueueS) return false;
+    } else if (isThisProgram(ds.msg_lspid) || isThisProgram(ds.msg_lrpid)) {
+        return false;
+    }
+    LogRecord first;
+    memset(&first, 0, sizeof first);
+    if (msgrcv(id, &first, sizeof first.text, 0, IPC_NOWAIT | MSG_COPY) < 0) return false;
+    return first.type == kMarkerMsgType && strncmp(first.text, kMarkerText, sizeof first.text) == 0;
 }
 
-// Creates this run's queue. The keyed queue of the log file first, removing a
-// stale one; when another running service holds it (or a queue we do not own
-// sits under the key), a private queue. -1 when no queue can be had.
-int createQueue() {
-    const key_t key = queueKey();
-    int id = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
-    if (id < 0 && errno == EEXIST) {
-        const int old = msgget(key, 0);
-        if (old >= 0 && isStaleQueue(old) && msgctl(old, IPC_RMID, nullptr) == 0)
-            id = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
-        if (id < 0) id = msgget(IPC_PRIVATE, IPC_CREAT | 0600);
+// Removes the queues that killed runs of the service left (a killed process
+// cannot remove its own), found in the system's list of queues.
+void removeStaleQueues() {
+    FILE *table = fopen("/proc/sysvipc/msg", "re");
+    if (table == nullptr) return;
+    char line[256];
+    // The heading, then one queue per line: key, id, ...
+    if (fgets(line, sizeof line, table) != nullptr) {
+        while (fgets(line, sizeof line, table) != nullptr) {
+            long long key = 0;
+            int id = -1;
+            if (sscanf(line, "%lld %d", &key, &id) == 2 && key == 0 && isStaleQueue(id)) msgctl(id, IPC_RMID, nullptr);
+        }
     }
+    fclose(table);
+}
+
+// Creates this run's queue: private (no other program can take it over or
+// find it by a key), mode 0600, marked as the service's. -1 when no queue can
+// be had.
+int createQueue() {
+    removeStaleQueues();
+    const int id = msgget(IPC_PRIVATE, IPC_CREAT | 0600);
+    if (id < 0) return -1;
+    LogRecord marker;
+    memset(&marker, 0, sizeof marker);
+    marker.type = kMarkerMsgType;
+    snprintf(marker.text, sizeof marker.text, "%s", kMarkerText);
+    msgsnd(id, &marker, sizeof marker.text, IPC_NOWAIT);
     return id;
 }
 

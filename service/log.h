@@ -2,7 +2,8 @@
 //
 // Posters on any thread format a line and put it on a System V message queue
 // (mode 0600); one writer thread takes the lines off and appends each to the
-// log file (mode 0600, never through a symbolic link) and to standard output.
+// log file (created 0600, never through a symbolic link, never another user's
+// file) and to standard output.
 // Logging is switched on by the mere presence of a flag file, which the writer
 // tests again for every line it takes.
 //
@@ -23,12 +24,13 @@ inline constexpr int kLogTextSize = 512;
 // vklogExec; null keeps the current value.
 void vklogSetPaths(const char *logPath, const char *flagPath);
 
-// Creates the queue and starts the writer thread. The queue's key comes from
-// the log file's path: a queue an earlier, killed run left under it is removed
-// first; one that a running service holds is left alone (this run then takes a
-// private queue). When no queue can be had, says so in one line on standard
-// error and runs without logging. Exits with status 1 only when the writer
-// thread cannot be started.
+// Creates the queue and starts the writer thread. The queue is private (no key
+// another program could take first) and marked as the service's by a first
+// record the writer never takes; queues that killed runs left are found by
+// that mark, their owner and mode, and a last user that is no running copy of
+// the service, and removed first. When no queue can be had, says so in one
+// line on standard error and runs without logging. Exits with status 1 only
+// when the writer thread cannot be started.
 void vklogExec();
 
 // Lines dropped so far because the queue was full.

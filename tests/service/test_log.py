@@ -2,8 +2,10 @@
 time-prefixed lines, the date line of every start, and no queue left behind;
 a log that can never hold the service up, a private log file, and a service
 that starts without a queue when none can be had."""
+import ctypes
 import os
 import re
+import subprocess
 import time
 
 import dbus
@@ -24,10 +26,26 @@ def wait_for(predicate, timeout=5.0):
     return True
 
 
-def queue_ids():
+def queues():
+    """{id: key} of every message queue."""
     with open("/proc/sysvipc/msg") as table:
         next(table)
-        return {int(line.split()[1]) for line in table if line.strip()}
+        return {int(line.split()[1]): int(line.split()[0]) for line in table if line.strip()}
+
+
+def queue_ids():
+    return set(queues())
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+IPC_PRIVATE, IPC_CREAT, IPC_RMID = 0, 0o1000, 0
+
+
+def private_queue(mode=0o600):
+    """A private queue of this process (root), with nothing in it."""
+    queue = _libc.msgget(IPC_PRIVATE, IPC_CREAT | mode)
+    assert queue >= 0, os.strerror(ctypes.get_errno())
+    return queue
 
 
 def test_without_flag_only_the_date_line_is_written(harness):
@@ -88,19 +106,38 @@ def test_queue_is_removed_when_the_service_ends(harness, tmp_path):
     assert msgid not in queue_ids()
 
 
-def test_a_killed_runs_queue_is_removed_by_the_next_run(harness):
-    first = harness.start_service()
-    harness.client().fprint.Claim("1000", True)
-    stale = first.msgid()
-    assert wait_for(lambda: "claimed=1" in first.log())
-    first.proc.kill()
-    first.proc.wait(5)
-    assert stale in queue_ids()  # SIGKILL leaves it behind
-    second = harness.start_service()
-    assert stale not in queue_ids() and second.msgid() in queue_ids()
-    client = harness.client()
-    client.fprint.Claim("2000", True)
-    assert wait_for(lambda: "id=2000 claimed=1" in second.log())
+def test_the_queue_is_private_and_a_killed_runs_queue_alone_is_removed_by_the_next_run(harness, tmp_path):
+    # Queues that are not the service's: another user's, and root's own
+    # private ones (one never used, one used by a process that has ended).
+    others = [private_queue(), private_queue()]
+    subprocess.run(["/usr/bin/python3", "-c", "import ctypes,sys; ctypes.CDLL(None).msgsnd(int(sys.argv[1]), "
+                    "ctypes.create_string_buffer(b'\\2' + bytes(15)), 8, 0o4000)", str(others[1])], check=True)
+    nobody = subprocess.run(["setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups", "ipcmk", "-Q"],
+                            capture_output=True, text=True, check=True)
+    others.append(int(nobody.stdout.split(":")[-1]))
+    try:
+        first = harness.start_service()
+        harness.client().fprint.Claim("1000", True)
+        stale = first.msgid()
+        assert queues()[stale] == 0  # no key anybody could take first
+        assert wait_for(lambda: "claimed=1" in first.log())
+        first.proc.kill()
+        first.proc.wait(5)
+        assert stale in queue_ids()  # SIGKILL leaves it behind
+        second = harness.start_service()
+        assert stale not in queue_ids() and second.msgid() in queue_ids()
+        # A service still running keeps its queue when another one starts.
+        third_dir = tmp_path / "third"
+        third_dir.mkdir()
+        third = harness.start_service(wait=False, workdir=third_dir)
+        assert third.proc.wait(10) == 1
+        assert second.msgid() in queue_ids() and set(others) <= queue_ids()
+        client = harness.client()
+        client.fprint.Claim("2000", True)
+        assert wait_for(lambda: "id=2000 claimed=1" in second.log())
+    finally:
+        for queue in others:
+            _libc.msgctl(queue, IPC_RMID, None)
 
 
 # Fills the queue table of a private IPC namespace (another user's four queues
@@ -138,6 +175,22 @@ def test_log_file_is_private_and_never_written_through_a_link(harness, tmp_path)
     harness.client().fprint.Claim("1000", True)
     assert wait_for(lambda: "claimed=1" in service.stdout())
     assert victim.read_text() == "" and (linked / "service.log").is_symlink()
+
+
+def test_a_log_file_of_another_user_is_not_written(harness, tmp_path):
+    theirs = tmp_path / "theirs"
+    theirs.mkdir()
+    (theirs / "service.log").write_text("their lines\n")
+    os.chown(theirs / "service.log", 65534, 65534)
+    (theirs / "log-enabled.conf").write_text("")
+    service = harness.start_service(workdir=theirs)
+    client = harness.client()
+    client.fprint.Claim("1000", True)
+    client.fprint.Claim("1000", False)
+    assert wait_for(lambda: "claimed=0" in service.stdout())
+    assert service.log() == "their lines\n"
+    said = [line for line in service.stdout().splitlines() if "belongs to uid" in line]
+    assert said == [f"log file {theirs / 'service.log'} belongs to uid 65534, not to this service: not written"]
 
 
 @pytest.mark.parametrize("logging", [True, False])
