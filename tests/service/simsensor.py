@@ -457,32 +457,61 @@ class SimSensor(UMockdev.IoctlBase):
 
 class SimBus:
     """A testbed bus with any number of simulated sensors. The service must be
-    started with `env()` added to its environment."""
+    started with `env()` added to its environment.
+
+    Sensors may come and go while the service runs (`add(..., announce=True)`,
+    `remove`): their uevents reach the service's libusb only when this process
+    runs under umockdev's preload (umockdev-wrapper), see `can_announce`."""
 
     def __init__(self):
         self.testbed = UMockdev.Testbed.new()
         self.sensors = []
+        self.next_devnum = 2
         self.testbed.add_from_string(ROOT_HUB.format(descriptors=_hub_descriptors()))
 
-    def add(self, product, high_speed=False):
-        """Attaches a sensor on the next port; returns its model."""
-        port = len(self.sensors) + 1
-        devnum = port + 1
+    @staticmethod
+    def can_announce():
+        """Whether uevents of this process reach the service (it runs preloaded)."""
+        return "libumockdev-preload" in os.environ.get("LD_PRELOAD", "")
+
+    def add(self, product, high_speed=False, port=None, announce=False):
+        """Attaches a sensor on `port` (the next free one by default) with the
+        next device number, as the kernel numbers a device plugged in or
+        enumerated again; `announce` sends its "add" uevent. Returns its model."""
+        port = port or len(self.sensors) + 1
+        devnum = self.next_devnum
+        self.next_devnum += 1
         packet = 512 if high_speed else 64
         text = SENSOR.format(port=port, devnum=devnum, speed=480 if high_speed else 12, vendor=VENDOR,
                              product=product, minor=devnum - 1, descriptors=_descriptors(product, packet))
         self.testbed.add_from_string(text)
         # umockdev answers the ioctls of an attached handler on its own thread.
         sensor = SimSensor(product, high_speed)
-        sensor.use_wakeup_fifo(os.path.join(self.testbed.get_root_dir(), f"dev/bus/usb/001/{devnum:03d}"))
-        self.testbed.attach_ioctl(f"/dev/bus/usb/001/{devnum:03d}", sensor)
+        sensor.node = f"/dev/bus/usb/001/{devnum:03d}"
+        sensor.syspath = f"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-{port}"
+        sensor.port = port
+        sensor.use_wakeup_fifo(os.path.join(self.testbed.get_root_dir(), sensor.node[1:]))
+        self.testbed.attach_ioctl(sensor.node, sensor)
         self.sensors.append(sensor)
+        if announce:
+            self.testbed.uevent(sensor.syspath, "add")
         return sensor
+
+    def remove(self, sensor, announce=True):
+        """The sensor leaves the bus: its transfers fail as on an unplug, its
+        "remove" uevent is sent (`announce`) and it is gone from /sys and /dev."""
+        sensor.unplug()
+        if announce:
+            self.testbed.uevent(sensor.syspath, "remove")
+        self.testbed.detach_ioctl(sensor.node)
+        sensor.close_wakeup()
+        self.testbed.remove_device(sensor.syspath)
+        self.sensors.remove(sensor)
 
     def env(self):
         return {"LD_PRELOAD": "libumockdev-preload.so.0", "UMOCKDEV_DIR": self.testbed.get_root_dir()}
 
     def close(self):
-        for index, sensor in enumerate(self.sensors):
-            self.testbed.detach_ioctl(f"/dev/bus/usb/001/{index + 2:03d}")
+        for sensor in self.sensors:
+            self.testbed.detach_ioctl(sensor.node)
             sensor.close_wakeup()
