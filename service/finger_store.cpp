@@ -244,7 +244,14 @@ int vkReplaceFile(const char *path, const uint8_t *data, size_t size) {
     return 0;
 }
 
-int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data) {
+std::unique_lock<std::mutex> vkLockStore() { return std::unique_lock<std::mutex>(s_storeLock); }
+
+bool vkIsSameFile(const char *path, const FileIdentity &identity) {
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == identity.device && st.st_ino == identity.inode;
+}
+
+int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data, FileIdentity *renewed) {
     char dir[kPathSize];
     directoryOf(path, dir);
     char temp[kPathSize];
@@ -253,16 +260,16 @@ int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8
         std::lock_guard<std::mutex> lock(s_storeLock);
         // Deleted, renamed away or replaced since it was read: the renewal
         // would bring back a finger that is gone, or overwrite another one.
-        struct stat st;
-        if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != matched.device ||
-            st.st_ino != matched.inode) {
+        if (!vkIsSameFile(path, matched)) {
             unlink(temp);
             return 1;
         }
-        if (rename(temp, path) != 0) {
+        struct stat st;
+        if (lstat(temp, &st) != 0 || rename(temp, path) != 0) {
             unlink(temp);
             return -1;
         }
+        if (renewed != nullptr) *renewed = {st.st_dev, st.st_ino};
     }
     syncDirectory(dir);
     return 0;

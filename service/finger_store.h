@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 // Size of every finger file (the whole template buffer).
 inline constexpr size_t kFingerFileSize = 28000;
@@ -55,8 +56,18 @@ int vkSaveFingerFile(const char *id, const char *finger, const uint8_t *data);
 // Renews the finger file at `path` that was read as the file `matched`. When
 // that file is no longer there under that path (deleted, renamed away, or
 // another file renamed onto the name), nothing is written and 1 is returned.
-// 0 renewed; -1 not written (the previous file stays).
-int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data);
+// 0 renewed (`renewed`, when given, is the new file); -1 not written (the
+// previous file stays).
+int vkRenewFingerFile(const char *path, const FileIdentity &matched, const uint8_t *data,
+                      FileIdentity *renewed = nullptr);
+
+// Holds the store's lock: no change of the store happens while it is held.
+// What is decided about a file under it (a match announced) stays true until
+// the changes waiting for it (a deletion) go ahead.
+std::unique_lock<std::mutex> vkLockStore();
+
+// Whether `path` is still the regular file `identity` (call under vkLockStore).
+bool vkIsSameFile(const char *path, const FileIdentity &identity);
 
 // Replaces the file at `path` unconditionally, the same crash-safe way; the
 // previous file stays when anything fails. Returns 0, or -1.

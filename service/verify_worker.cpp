@@ -86,14 +86,21 @@ bool readFingerFile(const char *path, FileIdentity *identity) {
 
 // Renews the finger file just matched; the previous file stays when the
 // library declines or the new file cannot be written. A file deleted or
-// renamed since it was read is not brought back.
-void renewFingerFile(const char *path, const FileIdentity &matched) {
+// renamed since it was read is not brought back: false, the match no longer
+// counts. `matched` becomes the file now at the path.
+bool renewFingerFile(const char *path, FileIdentity &matched) {
     uint16_t width = 0, height = 0;
-    if ((Quorvane_RenewFeature(m_opFeatureOut, nullptr, &width, &height) & 0xFFFF) != 0) return;
-    const int rc = vkRenewFingerFile(path, matched, m_opFeatureOut);
+    if ((Quorvane_RenewFeature(m_opFeatureOut, nullptr, &width, &height) & 0xFFFF) != 0) return true;
+    const int rc = vkRenewFingerFile(path, matched, m_opFeatureOut, &matched);
     if (rc < 0) _vklog("renew write fail %s", path);
     if (rc > 0) _vklog("renew skipped, file changed %s", path);
+    return rc <= 0;
 }
+
+// The finger file of the last accepted match, and its score.
+char s_matchedPath[kPathSize];
+FileIdentity s_matchedFile;
+int s_matchedScore = 0;
 
 // Profile of a stored template: 1 when it carries the library's own version
 // code; anything else is tried as profile 2 (the library refuses what is not).
@@ -148,7 +155,12 @@ bool matchUser(const char *user, MatchPass &pass) {
         const int score = Quorvane_MatchScore(m_storedTemplate, m_opFeatureRecord[profile - 1]);
         _vklog("%s score:%d\n", "matchUpdate", score);
         if (score > kAcceptScore) {
-            if (pass.renew) renewFingerFile(path, identity);
+            // A file changed since it was read (a finger deleted meanwhile)
+            // is not matched: nobody may authenticate with a revoked finger.
+            if (pass.renew && !renewFingerFile(path, identity)) continue;
+            snprintf(s_matchedPath, sizeof s_matchedPath, "%s", path);
+            s_matchedFile = identity;
+            s_matchedScore = score;
             copyUser(pass.userOut, user);
             return true;
         }
@@ -218,6 +230,16 @@ Next cmpverify() {
     if (score <= kReportScore) {
         _vklog("verify continew %d", score);
         signal("", 3, static_cast<uint32_t>(score));
+        return Next::Continue;
+    }
+    // The match is announced only while its finger file is still there,
+    // under the store's lock, so a deletion that has returned is never
+    // followed by a match of the deleted finger.
+    auto store = vkLockStore();
+    if (!vkIsSameFile(s_matchedPath, s_matchedFile)) {
+        store.unlock();
+        _vklog("verify match of a removed finger %s", s_matchedPath);
+        signal("", 3, static_cast<uint32_t>(s_matchedScore));
         return Next::Continue;
     }
     _vklog("verify ok %s", m_usrname);

@@ -1,5 +1,5 @@
 """The finger store under concurrent changes: a renewal never brings back a
-finger deleted or renamed while it was written, an enrolment never overwrites
+finger deleted or renamed while it was written, nor is its match announced, an enrolment never overwrites
 a finger renamed onto its name meanwhile, and a removal that the disk refuses
 is reported as failed.
 
@@ -68,15 +68,23 @@ def test_a_renewal_never_brings_back_a_finger_changed_meanwhile(simbus, harness,
         if pauses(s) > before:
             break
     assert pauses(s) > before, "no match was renewed"
+    seen = len(s.statuses("VerifyStatus"))
     if change == "delete":
         s.client.fprint.DeleteFinger("gina", "thumb")
         expected = {}
     else:
         s.client.fprint.RenameFinger("gina", "thumb", "index")
         expected = {"index.Data": enrolled}
-    assert s.wait_status("VerifyStatus", lambda st: st[1] != 3, timeout=5) == ("gina", 0, {})
+    # The file matched is gone from its name: no match is announced for it,
+    # and the verification goes on with the next touch.
+    assert s.wait_status("VerifyStatus", lambda st: True, timeout=5)[1] == 3
+    assert [st for st in s.statuses("VerifyStatus")[seen:] if st[1] != 3] == []
+    assert s.sensor.wait_for(lambda st: st.capturing is not None)
     assert {p.name: p.read_bytes() for p in user.iterdir()} == expected
     assert sorted(s.client.fprint.ListFingers("gina")) == [n[:-5] for n in expected]
+    if change == "rename":  # the same finger under its new name
+        touch_until(s, images[16:], lambda: any(st[1] == 0 for st in s.statuses("VerifyStatus")))
+        assert s.statuses("VerifyStatus")[-1] == ("gina", 0, {})
 
 
 @needs_fingers
