@@ -9,14 +9,8 @@ namespace vekobus {
 
 namespace {
 
-long long nowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 int remainingMs(long long deadline) {
-    const long long left = deadline - nowMs();
+    const long long left = deadline - ServiceClient::nowMs();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -27,6 +21,17 @@ bool isReplyTo(DBusMessage *message, dbus_uint32_t serial) {
 }
 
 }  // namespace
+
+long long ServiceClient::nowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+long long ServiceClient::waitEnd(int timeoutMs) const {
+    const long long end = nowMs() + timeoutMs;
+    return deadline_ != 0 && deadline_ < end ? deadline_ : end;
+}
 
 ServiceClient::~ServiceClient() {
     if (conn_ == nullptr) return;
@@ -59,13 +64,9 @@ CallResult ServiceClient::exchange(DBusMessage *message, int timeoutMs) {
     CallResult result;
     beforeReply_.clear();
     if (lost_) return result;
-    if (unresponsive_) {
-        result.status = Call::kTimedOut;
-        return result;
-    }
     dbus_uint32_t serial = 0;
     if (!dbus_connection_send(conn_, message, &serial)) return result;
-    const long long deadline = nowMs() + timeoutMs;
+    const long long deadline = waitEnd(timeoutMs);
     for (;;) {
         while (DBusMessage *raw = dbus_connection_pop_message(conn_)) {
             MessagePtr incoming(raw);
@@ -91,7 +92,8 @@ CallResult ServiceClient::exchange(DBusMessage *message, int timeoutMs) {
         }
         const int left = remainingMs(deadline);
         if (left == 0) {
-            unresponsive_ = true;
+            // Out of time: what can be written without waiting still goes.
+            dbus_connection_read_write(conn_, 0);
             result.status = Call::kTimedOut;
             return result;
         }
@@ -207,7 +209,7 @@ bool ServiceClient::readStatus(DBusMessage *message, Status &status) const {
 }
 
 Wait ServiceClient::nextStatus(Status &status, int timeoutMs) {
-    const long long deadline = nowMs() + timeoutMs;
+    const long long deadline = waitEnd(timeoutMs);
     while (!lost_) {
         while (DBusMessage *raw = dbus_connection_pop_message(conn_)) {
             MessagePtr incoming(raw);

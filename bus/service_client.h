@@ -83,6 +83,13 @@ class ServiceClient {
     // The bus connection or the followed owner is gone.
     bool lost() const { return lost_; }
 
+    // From now on no call and no wait lasts beyond `deadlineMs` (on the clock
+    // of nowMs()); 0 lifts the limit. A call whose deadline has passed is
+    // still sent, and ends as timed out.
+    void setDeadline(long long deadlineMs) { deadline_ = deadlineMs; }
+    // Milliseconds on a monotonic clock.
+    static long long nowMs();
+
   private:
     CallResult exchange(DBusMessage *message, int timeoutMs);
     CallResult callBus(const char *member, int timeoutMs, const char *argument);
@@ -94,9 +101,10 @@ class ServiceClient {
     std::vector<std::string> members_;
     std::vector<Status> beforeReply_;
     bool lost_ = false;
-    // A call went unanswered: the service hangs, and later calls would only
-    // add their own time-outs.
-    bool unresponsive_ = false;
+    long long deadline_ = 0;
+
+    // The end of a wait of `timeoutMs` from now, within the deadline.
+    long long waitEnd(int timeoutMs) const;
 };
 
 }  // namespace vekobus

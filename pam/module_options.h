@@ -13,7 +13,7 @@ inline constexpr int kDefaultTimeoutS = 10;
 
 struct Options {
     int maxTries = kDefaultMaxTries;  // non-matching touches before giving up
-    int timeoutS = kDefaultTimeoutS;  // seconds without any result from the sensor
+    int timeoutS = kDefaultTimeoutS;  // seconds the whole authentication may take (then at most 1 s to stop)
     bool debug = false;               // details of every step to syslog
     // The module never takes the bus address from the environment: the caller
     // of a set-user-id program such as sudo controls it.

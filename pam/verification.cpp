@@ -13,10 +13,16 @@ using vekobus::CallResult;
 using vekobus::ServiceClient;
 using vekobus::Wait;
 
-constexpr int kQuickCallMs = 5000;
-// Verify, StopVerify and the release wait in the service until its capture
-// thread has ended, which may take several seconds.
-constexpr int kStoppingCallMs = 10000;
+// The whole authentication keeps to the `timeout` option: every call and
+// every wait ends by then, whatever the service does. The clean-up after it
+// (stop, release) takes at most this much more, and is sent even when the
+// service did not answer before.
+constexpr int kCleanUpMs = 1000;
+// Of it, the stop may take this much (the service ends a capture within
+// 0.8 s); the release gets the rest.
+constexpr int kStopCallMs = 800;
+// Longest wait for one answer while the authentication's time lasts.
+constexpr int kCallMs = 5000;
 
 // VerifyStatus codes.
 constexpr int kMatch = 0;
@@ -47,7 +53,7 @@ std::string describe(const CallResult &result) {
 // Number of fingers the service stores for `user`; -1 when it cannot tell.
 int countFingers(ServiceClient &link, const std::string &user, const ModuleLog &log) {
     const char *id = user.c_str();
-    CallResult result = link.call("ListFingers", kQuickCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+    CallResult result = link.call("ListFingers", kCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     if (result.status != Call::kReplied) {
         log.debug("ListFingers: " + describe(result));
         return -1;
@@ -78,8 +84,12 @@ class DeviceHold {
     DeviceHold(const DeviceHold &) = delete;
     DeviceHold &operator=(const DeviceHold &) = delete;
 
+    // The clean-up has a time of its own, so it is sent even when the
+    // authentication's time ran out waiting for the service.
     ~DeviceHold() {
-        if (verifying_) logFailure("StopVerify", link_.call("StopVerify", kStoppingCallMs, DBUS_TYPE_INVALID));
+        if (!verifying_ && !claimed_) return;
+        link_.setDeadline(ServiceClient::nowMs() + kCleanUpMs);
+        if (verifying_) logFailure("StopVerify", link_.call("StopVerify", kStopCallMs, DBUS_TYPE_INVALID));
         if (claimed_) release();
     }
 
@@ -87,7 +97,7 @@ class DeviceHold {
 
     // Claims the device. Another program's claim is answered "device busy.".
     Claimed claim() {
-        const CallResult result = claimCall(true, kQuickCallMs);
+        const CallResult result = claimCall(true, kCallMs);
         // Counted as claimed unless the service said no: a claim whose reply
         // is lost may still have been made.
         claimed_ = result.status != Call::kRefused;
@@ -103,7 +113,7 @@ class DeviceHold {
     bool verify() {
         verifying_ = true;
         const char *any = "any";
-        return logFailure("Verify", link_.call("Verify", kStoppingCallMs, DBUS_TYPE_STRING, &any, DBUS_TYPE_INVALID));
+        return logFailure("Verify", link_.call("Verify", kCallMs, DBUS_TYPE_STRING, &any, DBUS_TYPE_INVALID));
     }
 
   private:
@@ -114,7 +124,7 @@ class DeviceHold {
     }
 
     void release() {
-        logFailure("Claim(false)", claimCall(false, kStoppingCallMs));
+        logFailure("Claim(false)", claimCall(false, kCleanUpMs));
         claimed_ = false;
     }
 
@@ -139,7 +149,7 @@ int awaitMatch(const Options &options, const std::string &user, ServiceClient &l
         vekobus::Status status;
         const Wait wait = link.nextStatus(status, options.timeoutS * 1000);
         if (wait == Wait::kTimedOut) {
-            log.debug("no result from the sensor for " + std::to_string(options.timeoutS) + " s");
+            log.debug("no match within the time-out of " + std::to_string(options.timeoutS) + " s");
             conversation.error(text::kTimedOut);
             return PAM_AUTHINFO_UNAVAIL;
         }
@@ -189,8 +199,9 @@ int awaitMatch(const Options &options, const std::string &user, ServiceClient &l
 
 int verifyUser(const Options &options, const std::string &user, Conversation &conversation, const ModuleLog &log) {
     ServiceClient link;
+    link.setDeadline(ServiceClient::nowMs() + options.timeoutS * 1000LL);
     CallResult opened;
-    if (!link.open(options.busAddress, kQuickCallMs, opened)) {
+    if (!link.open(options.busAddress, kCallMs, opened)) {
         log.debug("cannot connect to the bus: " + opened.errorMessage);
         return PAM_AUTHINFO_UNAVAIL;
     }
@@ -200,7 +211,7 @@ int verifyUser(const Options &options, const std::string &user, Conversation &co
         if (fingers == 0) log.debug("no finger enrolled for " + user);
         return PAM_AUTHINFO_UNAVAIL;
     }
-    if (!link.follow({"VerifyStatus"}, kQuickCallMs, problem)) {
+    if (!link.follow({"VerifyStatus"}, kCallMs, problem)) {
         log.debug(problem);
         return PAM_AUTHINFO_UNAVAIL;
     }

@@ -14,8 +14,9 @@ namespace vekopam {
 
 // Returns PAM_SUCCESS only when the service reports a match whose user id is
 // `user`. PAM_AUTHINFO_UNAVAIL when the bus, the service, the sensor or a
-// finger of the user is missing, when the sensor fails or stays silent, or
-// when the service leaves; PAM_AUTH_ERR after `maxTries` touches that did not
+// finger of the user is missing, when the sensor fails, when no match came
+// within the time-out (whatever the service does: it may hang), or when the
+// service leaves; PAM_AUTH_ERR after `maxTries` touches that did not
 // match the user; PAM_CONV_ERR when the host ended the conversation.
 int verifyUser(const Options &options, const std::string &user, Conversation &conversation, const ModuleLog &log);
 

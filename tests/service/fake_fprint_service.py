@@ -5,7 +5,8 @@ how the PAM module takes answers the real service never gives.
 usage: fake_fprint_service.py ADDRESS SCRIPT CALL_LOG
 
 SCRIPT is JSON: {"fingers": [names], "verify": [step, ...], "claim_error": text}.
-With "claim_error" every Claim(..., true) fails with that text (name Failed). The n-th Verify
+With "claim_error" every Claim(..., true) fails with that text (name Failed); with
+"hang_on_stop" the stand-in stops itself (SIGSTOP) in StopVerify. The n-th Verify
 call plays step n (the last step again once they are used up):
   "before_reply": signals sent before Verify's reply
   "after":        signals sent after the reply, 20 ms apart
@@ -19,6 +20,7 @@ as one JSON line: [member, arguments...].
 """
 import json
 import os
+import signal
 import sys
 
 import dbus
@@ -64,6 +66,8 @@ class Fake(dbus.service.Object):
     @dbus.service.method(INTERFACE)
     def StopVerify(self):
         self.record("StopVerify")
+        if self.script.get("hang_on_stop"):
+            os.kill(os.getpid(), signal.SIGSTOP)  # the test continues it
 
     @dbus.service.method(INTERFACE, in_signature="s")
     def Verify(self, finger):

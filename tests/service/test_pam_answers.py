@@ -4,6 +4,7 @@ host ending the conversation, remote requests. Every run also checks that the
 module printed nothing and left no descriptor (its bus connection) open."""
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -97,6 +98,20 @@ def test_a_busy_reader_is_said_at_once_and_another_programs_claim_is_left_alone(
     assert (result["result"], result["messages"]) == (PAM_AUTHINFO_UNAVAIL, [])
     # Neither stopped nor released: the claim is another program's.
     assert f.calls() == [["ListFingers", "alice"], ["Claim", "alice", True]] * 2
+
+
+def test_a_service_hanging_in_the_clean_up_still_gets_the_release_and_holds_no_one_up(fake):
+    f = fake({"fingers": ["thumb"], "verify": [{}], "hang_on_stop": True}, options=("timeout=2",))
+    result = f.authenticate()
+    assert (result["result"], result["messages"]) == (
+        PAM_AUTHINFO_UNAVAIL, [PLACE, [ERROR, "Fingerprint reader timed out"]])
+    assert 2 <= result["elapsed"] < 2 + 1 + 0.8
+    # Continued, the service finds the release that was sent after the stop timed out.
+    os.kill(f.proc.pid, signal.SIGCONT)
+    deadline = time.monotonic() + 5
+    while f.calls()[-1:] != [RELEASED[1]] and time.monotonic() < deadline:
+        time.sleep(0.02)
+    assert f.calls() == [["ListFingers", "alice"], ["Claim", "alice", True], ["Verify", "any"], *RELEASED]
 
 
 def test_answers_the_service_never_gives_end_cleanly(fake):

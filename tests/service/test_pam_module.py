@@ -3,6 +3,7 @@ service on a private bus and a simulated sensor touched by generated fingers:
 alice and bob are enrolled, a third finger is nobody's."""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -176,6 +177,38 @@ def test_one_finger_under_two_accounts_authenticates_both(rig, enrolled):
                                 env={**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": rig.address})
         assert (result.returncode, result.stdout.splitlines()[-1]) == (0, f'match: user "{user}"'), result.stderr
     assert rig.state() == 1
+
+
+def test_the_time_out_holds_for_the_whole_authentication_when_the_service_hangs(rig):
+    pid = rig.service.proc.pid
+    # Stopped before the first call: nothing is claimed.
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        code, out, err, seconds = rig.auth("alice", "timeout=2")
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    assert (code, err.strip()) == (1, UNAVAILABLE) and seconds < 2 + 0.8
+    assert rig.state() == 1
+
+    # Stopped while it waits for a touch: the time-out, then at most a second to stop and release.
+    rig.feeder.present([])
+    result = {}
+    worker = threading.Thread(target=lambda: result.update(run=rig.auth("alice", "timeout=3")))
+    worker.start()
+    assert rig.sensor.wait_for(lambda s: s.capturing is not None, 10)
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        worker.join(30)
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    code, out, err, seconds = result["run"]
+    assert (code, err.splitlines()) == (1, ["Fingerprint reader timed out", UNAVAILABLE])
+    assert seconds < 3 + 1 + 0.8
+    # Continued, the service stops the capture and frees the device.
+    deadline = time.monotonic() + 2
+    while rig.state() != 1 and time.monotonic() < deadline:
+        time.sleep(0.02)
+    assert rig.state() == 1 and rig.sensor.wait_for(lambda s: s.capturing is None, 2)
 
 
 def test_unavailable_at_once_without_bus_service_sensor_or_finger(harness, enrolled, tmp_path):

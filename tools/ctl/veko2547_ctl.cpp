@@ -50,6 +50,8 @@ constexpr int kRetryUnusable = 1;
 
 // Generous: a stop waits up to 0.8 s for a worker.
 constexpr int kCallTimeoutMs = 20000;
+// Stop and release together, at the end of an enrolment or verification.
+constexpr int kCleanUpMs = 5000;
 
 const char *const kUsage =
     "usage: veko2547-ctl [OPTIONS] COMMAND [ARGS]\n"
@@ -285,6 +287,8 @@ class Claimed {
     // although everything else went well.
     int finish(int code, bool started) {
         if (!claimed_) return code;
+        // Stopping and releasing never wait long, even for a service that hangs.
+        bus_.setDeadline(ServiceClient::nowMs() + kCleanUpMs);
         if (started) {
             CallResult stopped = bus_.call(stop_, kCallTimeoutMs, DBUS_TYPE_INVALID);
             if (stopped.status != Call::kReplied && code != kExitError)
