@@ -136,6 +136,18 @@ CallResult ServiceClient::call(const char *member, int timeoutMs, int firstType,
     return exchange(message.get(), timeoutMs);
 }
 
+CallResult ServiceClient::callOther(const char *destination, const char *path, const char *interface,
+                                    const char *member, int timeoutMs, int firstType, ...) {
+    MessagePtr message(dbus_message_new_method_call(destination, path, interface, member));
+    if (!message) return {};
+    va_list args;
+    va_start(args, firstType);
+    const bool appended = dbus_message_append_args_valist(message.get(), firstType, args);
+    va_end(args);
+    if (!appended) return {};
+    return exchange(message.get(), timeoutMs);
+}
+
 CallResult ServiceClient::getProperty(const char *property, int timeoutMs) {
     MessagePtr message = serviceCall(owner_, kPropertiesInterface, "Get");
     const char *interface = kServiceInterface;

@@ -66,6 +66,9 @@ class ServiceClient {
     CallResult call(const char *member, int timeoutMs, int firstType, ...);
     // org.freedesktop.DBus.Properties.Get of one of the service's properties.
     CallResult getProperty(const char *property, int timeoutMs);
+    // A call to another service on the same bus (logind, say), within the deadline.
+    CallResult callOther(const char *destination, const char *path, const char *interface, const char *member,
+                         int timeoutMs, int firstType, ...);
 
     // Subscribes to the service's signals named in `members` and to changes of
     // its name's owner, then learns the current owner: from here on only that

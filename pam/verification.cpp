@@ -1,7 +1,9 @@
 #include "verification.h"
 
 #include <security/pam_modules.h>
+#include <unistd.h>
 
+#include "login_session.h"
 #include "service_client.h"
 
 namespace vekopam {
@@ -205,6 +207,12 @@ int verifyUser(const Options &options, const std::string &user, Conversation &co
         log.debug("cannot connect to the bus: " + opened.errorMessage);
         return PAM_AUTHINFO_UNAVAIL;
     }
+    // Nobody can touch this machine's sensor from another machine, or from a
+    // session that is not in front of them: the password, at once, unasked.
+    std::string where;
+    const Place place = placeOf(link, getpid(), kCallMs, where);
+    log.debug(where);
+    if (place != Place::kHere) return PAM_AUTHINFO_UNAVAIL;
     std::string problem;
     const int fingers = countFingers(link, user, log);
     if (fingers <= 0) {

@@ -46,7 +46,7 @@ void vkStopBusLoop() {
     wakeLoop();
 }
 
-int vkRunBusLoop(DBusConnection *conn, BusMessageHandler handler) {
+int vkRunBusLoop(DBusConnection *conn, BusMessageHandler handler, BusTick tick) {
     int busFd = -1;
     if (!dbus_connection_get_unix_fd(conn, &busFd)) return -2;
     int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -76,6 +76,7 @@ int vkRunBusLoop(DBusConnection *conn, BusMessageHandler handler) {
             result = -1;
             break;
         }
+        if (tick != nullptr) tick();
         if (dbus_connection_get_dispatch_status(conn) == DBUS_DISPATCH_DATA_REMAINS) continue;
 
         pollfd fds[2] = {};

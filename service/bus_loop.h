@@ -10,11 +10,13 @@
 #include <dbus/dbus.h>
 
 using BusMessageHandler = void (*)(DBusMessage *message);
+using BusTick = void (*)();
 
 // Runs until the connection is lost (returns -1) or a stop was asked with
 // vkStopBusLoop (returns 0). Returns -2 when the loop cannot be set up.
-// The handler does not see the local "Disconnected" signal.
-int vkRunBusLoop(DBusConnection *conn, BusMessageHandler handler);
+// The handler does not see the local "Disconnected" signal. `tick`, when
+// given, runs between messages at least once a second.
+int vkRunBusLoop(DBusConnection *conn, BusMessageHandler handler, BusTick tick = nullptr);
 
 // Asks a running loop to return; safe from any thread.
 void vkStopBusLoop();

@@ -67,6 +67,9 @@ void vkClaimTake(const char *sender, const char *id) {
     unwatchHolder();
     snprintf(s_holder, sizeof s_holder, "%s", sender != nullptr ? sender : "");
     m_claimed = 1;
+    // The holder's enrolments and verifications are told to it alone; what
+    // the last holder's capture says as it ends still goes to that holder.
+    vkSetStatusDestination(s_holder);
     watchHolder();
 }
 

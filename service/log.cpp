@@ -195,34 +195,37 @@ void *ExecThreadLog(void *) {
     }
 }
 
-// Whether `pid` runs the same program as this process.
-bool isThisProgram(pid_t pid) {
-    if (pid <= 0 || pid == getpid() || kill(pid, 0) != 0) return false;
+// The name of the program `pid` runs ("" when there is no such process).
+void programOf(pid_t pid, char (&name)[32]) {
+    name[0] = '\0';
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-    char theirs[32] = {};
-    char ours[32] = {};
     FILE *f = fopen(path, "re");
-    if (f == nullptr) return false;
-    const bool got = fgets(theirs, sizeof theirs, f) != nullptr;
+    if (f == nullptr) return;
+    if (fgets(name, sizeof name, f) == nullptr) name[0] = '\0';
     fclose(f);
-    f = fopen("/proc/self/comm", "re");
-    if (f == nullptr) return false;
-    const bool gotOurs = fgets(ours, sizeof ours, f) != nullptr;
-    fclose(f);
-    return got && gotOurs && strcmp(theirs, ours) == 0;
+    name[strcspn(name, "\n")] = '\0';
 }
 
-// The first record of every log queue: it marks the queue as the service's,
-// and the writer, which takes only kLogMsgType, leaves it there.
-constexpr long kMarkerMsgType = 0x2547;
-constexpr const char *kMarkerText = "veko2547_svr log queue";
+// Whether `pid` is a running process of the program `name` (not this one).
+bool runs(pid_t pid, const char *name) {
+    if (pid <= 0 || pid == getpid() || kill(pid, 0) != 0) return false;
+    char theirs[32];
+    programOf(pid, theirs);
+    return strcmp(theirs, name) == 0;
+}
 
-// Whether queue `id` is one that an earlier run of the service left behind:
-// private, created and owned by this user with mode 0600, marked as the
-// service's (its first record, looked at without taking it), and neither its
-// last sender nor its last receiver a running copy of this program. A queue
-// nobody has used yet may belong to a run that is just starting.
+// The first record of every log queue: it marks the queue as a log queue of
+// the service's code and names the program that made it. The writer, which
+// takes only kLogMsgType, leaves it there.
+constexpr long kMarkerMsgType = 0x2547;
+constexpr const char *kMarkerText = "veko2547 log queue of ";
+
+// Whether queue `id` is one that an earlier, killed run left behind: private,
+// created and owned by this user with mode 0600, marked (its first record,
+// looked at without taking it), and neither its last sender nor its last
+// receiver a running copy of the program that made it. A queue nobody has
+// used yet may belong to a run that is just starting.
 bool isStaleQueue(int id) {
     msqid_ds ds;
     if (msgctl(id, IPC_STAT, &ds) != 0) return false;
@@ -230,15 +233,16 @@ bool isStaleQueue(int id) {
     if (ds.msg_perm.__key != IPC_PRIVATE || ds.msg_perm.uid != me || ds.msg_perm.cuid != me ||
         (ds.msg_perm.mode & 0777) != 0600)
         return false;
-    if (ds.msg_lspid == 0 && ds.msg_lrpid == 0) {
-        if (time(nullptr) - ds.msg_ctime < kFreshQueueS) return false;
-    } else if (isThisProgram(ds.msg_lspid) || isThisProgram(ds.msg_lrpid)) {
-        return false;
-    }
     LogRecord first;
     memset(&first, 0, sizeof first);
-    if (msgrcv(id, &first, sizeof first.text, 0, IPC_NOWAIT | MSG_COPY) < 0) return false;
-    return first.type == kMarkerMsgType && strncmp(first.text, kMarkerText, sizeof first.text) == 0;
+    if (msgrcv(id, &first, sizeof first.text, 0, IPC_NOWAIT | MSG_COPY) < 0 || first.type != kMarkerMsgType)
+        return false;
+    first.text[sizeof first.text - 1] = '\0';
+    const size_t prefix = strlen(kMarkerText);
+    if (strncmp(first.text, kMarkerText, prefix) != 0) return false;
+    const char *maker = first.text + prefix;
+    if (ds.msg_lspid == 0 && ds.msg_lrpid == 0) return time(nullptr) - ds.msg_ctime >= kFreshQueueS;
+    return !runs(ds.msg_lspid, maker) && !runs(ds.msg_lrpid, maker);
 }
 
 // Removes the queues that killed runs of the service left (a killed process
@@ -268,7 +272,9 @@ int createQueue() {
     LogRecord marker;
     memset(&marker, 0, sizeof marker);
     marker.type = kMarkerMsgType;
-    snprintf(marker.text, sizeof marker.text, "%s", kMarkerText);
+    char program[32];
+    programOf(getpid(), program);
+    snprintf(marker.text, sizeof marker.text, "%s%s", kMarkerText, program);
     msgsnd(id, &marker, sizeof marker.text, IPC_NOWAIT);
     return id;
 }

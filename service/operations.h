@@ -26,6 +26,8 @@ int vkLstDev(int32_t *count);  // 0 and the number of attached sensors; -1 when 
 int vkEnrollFp(const char *id, const char *finger);  // 0 started or refused by signal; -2 no thread
 int vkStopEnroll();                                  // returns when the worker ended or gave up waiting
 int vkVerifyFp(const char *finger);                  // 0 started; -2 no thread
+// With `claimerOnly`, only the fingers of the id the device is claimed for count.
+int vkVerifyFp(const char *finger, bool claimerOnly);
 int vkStopVerify();
 
 // Finger store.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "dbus_handles.h"
 #include "log.h"
@@ -10,6 +11,10 @@
 DBusConnection *m_conn = nullptr;
 
 namespace {
+
+// A unique bus name is at most 255 bytes.
+char s_destination[256];
+std::mutex s_destinationLock;
 
 // Progress is reported in tens of percent per accepted capture, never above 100.
 constexpr uint32_t kProgressPerStage = 10;
@@ -30,6 +35,13 @@ int sendStatus(const char *member, const char *id, uint32_t type, uint32_t arg,
         _vklogstr("Message Null");
         return 0;
     }
+    {
+        std::lock_guard<std::mutex> lock(s_destinationLock);
+        if (s_destination[0] != '\0' && !dbus_message_set_destination(signal.get(), s_destination)) {
+            _vklogstr("Out of memory");
+            return 0;
+        }
+    }
     StatusFields out;
     fields(id, type, arg, &out);
     const char *payload = out.payload;
@@ -47,6 +59,11 @@ int sendStatus(const char *member, const char *id, uint32_t type, uint32_t arg,
 }
 
 }  // namespace
+
+void vkSetStatusDestination(const char *busName) {
+    std::lock_guard<std::mutex> lock(s_destinationLock);
+    snprintf(s_destination, sizeof s_destination, "%s", busName != nullptr ? busName : "");
+}
 
 void vkEnrollStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out) {
     memset(out, 0, sizeof *out);

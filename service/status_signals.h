@@ -25,6 +25,11 @@ struct StatusFields {
 void vkEnrollStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out);
 void vkVerifyStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out);
 
+// Status signals are addressed to this connection alone (the one that holds
+// the claim), so nobody else learns another person's results; "" leaves them
+// unaddressed. Safe on any thread.
+void vkSetStatusDestination(const char *busName);
+
 // Send the signal on m_conn and flush it. Safe on any thread.
 // Return -1 when the signal was sent, 0 when it was not.
 int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "bus_loop.h"
+#include "caller_access.h"
 #include "dbus_handles.h"
 #include "device_claim.h"
 #include "finger_store.h"
@@ -29,6 +30,8 @@ constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char *kErrorFailed = "org.freedesktop.DBus.Error.Failed";
 constexpr const char *kErrorInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 constexpr const char *kInvalidArgsText = "paramit error.";
+constexpr const char *kErrorAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+constexpr const char *kNotAuthorisedText = "not authorised.";
 
 // Pause after starting the log so the writer has read the flag file once.
 constexpr useconds_t kLogStartPauseUs = 100000;
@@ -43,6 +46,9 @@ constexpr dbus_int32_t kPropType = 2;
 constexpr dbus_int32_t kPropCapability = 1;
 
 const char *orNull(const char *text) { return text != nullptr ? text : "(null)"; }
+
+// The caller of the call being handled.
+Caller s_caller;
 
 // ---- replies ----
 
@@ -158,7 +164,9 @@ void handle_Verify(DBusMessage *call) {
         return replyFailed(call, "Verify fail.");
     if (!vkStopAllWorkers()) return replyFailed(call, "Verify fail.");
     if (vkOpenDev() != 0) return replyFailed(call, "No Device.");
-    if (vkVerifyFp(finger) != 0) return replyFailed(call, "Verify fail.");
+    // A user other than root verifies against the fingers the device is
+    // claimed for (their own, unless polkit let them claim another's) only.
+    if (vkVerifyFp(finger, !s_caller.isRoot()) != 0) return replyFailed(call, "Verify fail.");
     replyEmpty(call);
 }
 
@@ -325,25 +333,49 @@ void releaseAbandonedClaim() {
     exit(status);
 }
 
+const MethodEntry *methodOf(DBusMessage *message) {
+    for (const MethodEntry &entry : kMethods)
+        if (dbus_message_is_method_call(message, entry.interface, entry.member)) return &entry;
+    return nullptr;
+}
+
+void runHandler(const MethodEntry &entry, DBusMessage *call, const Caller &caller) {
+    s_caller = caller;
+    _vklog(">>%s\n", entry.handlerName);
+    entry.handler(call);
+    s_caller = Caller{};
+}
+
+// A call that waited for polkit: handled now, or refused.
+void resumeAfterPolkit(DBusMessage *call, bool allowed) {
+    const MethodEntry *entry = methodOf(call);
+    if (entry == nullptr) return;
+    if (!allowed) return replyError(call, kErrorAccessDenied, kNotAuthorisedText);
+    runHandler(*entry, call, vkCallerOf(call));
+}
+
 void handleMessage(DBusMessage *message) {
     const int type = dbus_message_get_type(message);
-    // Answers to the service's own calls to the bus are not logged: the only
-    // one that matters says whether the holder of the claim is still there.
+    // Answers to the service's own calls to the bus are not logged: whether
+    // the holder of the claim is still there, and polkit's answers.
     if (type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR) {
-        if (vkClaimHolderLeft(message)) releaseAbandonedClaim();
+        if (vkClaimHolderLeft(message))
+            releaseAbandonedClaim();
+        else
+            vkPolkitReply(message);
         return;
     }
     _vklog("msg %s %s %s %s\n", orNull(dbus_message_get_path(message)), orNull(dbus_message_get_interface(message)),
            orNull(dbus_message_get_destination(message)), orNull(dbus_message_get_member(message)));
     if (vkClaimHolderLeft(message)) return releaseAbandonedClaim();
-    for (const MethodEntry &entry : kMethods) {
-        if (dbus_message_is_method_call(message, entry.interface, entry.member)) {
-            _vklog(">>%s\n", entry.handlerName);
-            entry.handler(message);
-            return;
-        }
-    }
+    const MethodEntry *entry = methodOf(message);
     // Anything else (unknown members, signals, replies) gets no reply.
+    if (entry == nullptr) return;
+    // Root is never asked about; anybody else may need polkit's word first.
+    const Caller caller = vkCallerOf(message);
+    const Access access = caller.isRoot() ? Access::kFree : vkAccessNeeded(message, caller);
+    if (access == Access::kFree) return runHandler(*entry, message, caller);
+    if (!vkAskPolkit(message, access, resumeAfterPolkit)) replyError(message, kErrorAccessDenied, kNotAuthorisedText);
 }
 
 // ---- start-up ----
@@ -431,7 +463,7 @@ int main(int argc, char **argv) {
     // Workers send signals on the connection from their own threads.
     dbus_threads_init_default();
     connectBus();
-    vkRunBusLoop(m_conn, handleMessage);
+    vkRunBusLoop(m_conn, handleMessage, vkPolkitExpire);
     // Without the bus the service is unreachable; let it be started again.
     _vklogstr("bus disconnected");
     exitService(1);

@@ -50,8 +50,10 @@ int s_liveResult[kProfiles];  // 0 = not made yet, else the creation result
 uint8_t m_storedTemplate[QV_TEMPLATE_SIZE];
 uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
 char s_userList[kUserListSize];
-// The id the device was claimed for when the verification started.
+// The id the device was claimed for when the verification started, and
+// whether only its fingers count.
 char m_firstUser[kWorkerNameSize];
+bool m_claimerOnly = false;
 
 void signal(const char *id, uint32_t type, uint32_t arg) { vkSigVerifyStatus(id, type, arg); }
 
@@ -208,7 +210,7 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
     for (int u = 0; u < users; ++u, user += strlen(user) + 1)
         if (strcmp(user, m_firstUser) == 0 && matchUser(user, pass)) return kAccepted;
     user = s_userList;
-    for (int u = 0; u < users; ++u, user += strlen(user) + 1)
+    for (int u = 0; u < users && !m_claimerOnly; ++u, user += strlen(user) + 1)
         if (strcmp(user, m_firstUser) != 0 && matchUser(user, pass)) return kAccepted;
     if (pass.files == 0) return kNoFiles;
     if (filtered && pass.passed == 0) return kNoFilteredFile;
@@ -310,8 +312,11 @@ void *ExecThreadVerify(void *) {
 
 }  // namespace
 
-int vkVerifyFp(const char *finger) {
+int vkVerifyFp(const char *finger) { return vkVerifyFp(finger, false); }
+
+int vkVerifyFp(const char *finger, bool claimerOnly) {
     if (!vkStopAllWorkers()) return -2;
+    m_claimerOnly = claimerOnly;
     initCapture_Image();
     snprintf(m_finger, sizeof m_finger, "%s", finger);
     snprintf(m_firstUser, sizeof m_firstUser, "%s", vkClaimId());

@@ -83,6 +83,13 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
+    <allow send_destination="org.freedesktop.PolicyKit1"/>
+    <allow send_destination="org.freedesktop.login1"/>
+  </policy>
+  <!-- Stand-ins for polkit and logind (python-dbusmock), started by root. -->
+  <policy user="root">
+    <allow own="org.freedesktop.PolicyKit1"/>
+    <allow own="org.freedesktop.login1"/>
   </policy>
   <include>{policy}</include>{servicedir}
 </busconfig>
@@ -146,6 +153,24 @@ def process_exists(pid):
         return False
 
 
+# Users other than root, known to the service through nss_wrapper (a passwd
+# file of the test's own) and run with setpriv: no account of the machine is
+# touched.
+TEST_USERS = {"alice": 2001, "bob": 2002, "carol": 2003}
+
+
+def as_user(name):
+    """The command prefix that runs a program as the test user `name`."""
+    uid = TEST_USERS[name]
+    return ["setpriv", "--reuid", str(uid), "--regid", str(uid), "--clear-groups"]
+
+
+def with_preload(env, library):
+    """`env` with `library` added to LD_PRELOAD."""
+    preload = " ".join(p for p in (env.get("LD_PRELOAD", ""), library) if p)
+    return {**env, "LD_PRELOAD": preload}
+
+
 class PrivateBus:
     """A dbus-daemon with a system-bus-like configuration in its own directory.
 
@@ -173,9 +198,18 @@ class PrivateBus:
             servicedir = f"\n  <servicedir>{INSTALLED_ACTIVATION_DIR}</servicedir>"
             env = {**os.environ, **activation_env, "DBUS_SYSTEM_BUS_ADDRESS": self.address}
         config.write_text(BUS_CONFIG.format(socket=self.socket, policy=policy_file(), servicedir=servicedir))
+        # The bus knows the test users by name too (it looks up every
+        # connecting user): this machine's accounts and TEST_USERS.
+        self.passwd = self.dir / "passwd"
+        self.group = self.dir / "group"
+        self.passwd.write_text(Path("/etc/passwd").read_text() + "".join(
+            f"{name}:x:{uid}:{uid}:{name}:/nonexistent:/bin/false\n" for name, uid in TEST_USERS.items()))
+        self.group.write_text(Path("/etc/group").read_text() + "".join(
+            f"{name}:x:{uid}:\n" for name, uid in TEST_USERS.items()))
         self.proc = subprocess.Popen(
             ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent, env=env)
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent,
+            env=self.users_env(env or dict(os.environ)))
         deadline = time.monotonic() + START_TIMEOUT_S
         while not self.socket.exists():
             if self.proc.poll() is not None:
@@ -186,6 +220,11 @@ class PrivateBus:
 
     def connect(self):
         return dbus.bus.BusConnection(self.address, mainloop=dbus.mainloop.glib.DBusGMainLoop())
+
+    def users_env(self, env):
+        """`env` made to know TEST_USERS by name (nss_wrapper)."""
+        return {**with_preload(env, "libnss_wrapper.so"), "NSS_WRAPPER_PASSWD": str(self.passwd),
+                "NSS_WRAPPER_GROUP": str(self.group)}
 
     def close(self):
         stop_process(self.proc)
@@ -284,6 +323,35 @@ class Client:
         return self.signals
 
 
+class DBusMock:
+    """A python-dbusmock template (polkitd, logind) on the private bus; `mock`
+    is its org.freedesktop.DBus.Mock interface."""
+
+    NAMES = {"polkitd": ("org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority"),
+             "logind": ("org.freedesktop.login1", "/org/freedesktop/login1")}
+
+    def __init__(self, harness, template):
+        name, path = self.NAMES[template]
+        env = {**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": harness.bus.address}
+        self.proc = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", template],
+                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=_die_with_parent)
+        connection = harness.connect()
+        deadline = time.monotonic() + START_TIMEOUT_S
+        while not connection.name_has_owner(name):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"the {template} stand-in did not start")
+            time.sleep(0.02)
+        self.object = connection.get_object(name, path, introspect=False)
+        self.mock = dbus.Interface(self.object, "org.freedesktop.DBus.Mock")
+
+    def calls(self, member):
+        return [args for _, name, args in self.mock.GetCalls() if name == member]
+
+    def stop(self):
+        stop_process(self.proc)
+
+
 class Harness:
     """What a test receives: start services, connect clients; everything it
     started is stopped at the end of the test."""
@@ -294,6 +362,7 @@ class Harness:
         self.services = []
         self.connections = []
         self.activated_pids = set()
+        self.mocks = []
 
     def connect(self):
         connection = self.bus.connect()
@@ -312,6 +381,27 @@ class Harness:
     def client(self):
         return Client(self.connect())
 
+    def start_mock(self, template):
+        """polkit ("polkitd") or logind ("logind") as a stand-in on this bus."""
+        mock = DBusMock(self, template)
+        self.mocks.append(mock)
+        return mock
+
+    def users_env(self, env=None):
+        """`env` (the service's) made to know TEST_USERS by name."""
+        return self.bus.users_env(env or {})
+
+    def public_copy(self, path):
+        """A copy of the file `path` that every user can read and run (the
+        checkout may sit where only root can reach)."""
+        public = self.bus.dir / "public"
+        public.mkdir(mode=0o777, exist_ok=True)
+        public.chmod(0o777)
+        copy = public / Path(path).name
+        shutil.copy(path, copy)
+        copy.chmod(0o755)
+        return copy
+
     def owner_pid(self):
         """Process id of the name's owner, or None; a service the bus started
         is remembered and stopped at the end of the test."""
@@ -325,6 +415,8 @@ class Harness:
         return pid
 
     def close(self):
+        for mock in self.mocks:
+            mock.stop()
         for service in self.services:
             service.stop()
         for pid in self.activated_pids:

@@ -33,6 +33,29 @@ def generate_fingers(out, seeds, impressions, products=PRODUCTS):
             for seed in seeds}
 
 
+def enrolled_store(tmp_path_factory, owners, touches, extra):
+    """A finger store with one finger "index" per user of `owners` ({user:
+    seed}), enrolled through the service from `touches` impressions, and for
+    every seed the `extra` impressions that follow them (probes):
+    (store directory, {seed: [probe images]})."""
+    from conftest import Harness
+    from simsensor import SimBus
+    seeds = sorted(set(owners.values()))
+    images = {seed: by_product[PRODUCT_PLAIN] for seed, by_product in generate_fingers(
+        tmp_path_factory.mktemp("fingers"), seeds, touches + extra, (PRODUCT_PLAIN,)).items()}
+    work = tmp_path_factory.mktemp("enrol")
+    simbus, harness = SimBus(), Harness(work)
+    try:
+        session = Session(simbus, harness, PRODUCT_PLAIN)
+        for user, seed in owners.items():
+            session.client.signals.clear()
+            assert session.enrol(user, "index", images[seed][:touches])[1] == 0, user
+    finally:
+        harness.close()
+        simbus.close()
+    return work / "store", {seed: shots[touches:] for seed, shots in images.items()}
+
+
 class Session:
     """One simulated sensor, the service started on it and a claimed client.
     With `activated` the harness's bus starts the service on the Claim call

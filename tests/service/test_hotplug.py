@@ -10,8 +10,7 @@ import time
 import dbus
 import pytest
 
-from conftest import Harness
-from enrol_session import Session, generate_fingers, have_fpgen
+from enrol_session import enrolled_store, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN, SimBus
 
 pytestmark = [pytest.mark.skipif(not SimBus.can_announce(), reason="needs umockdev-wrapper (run it through ctest)"),
@@ -24,16 +23,8 @@ ENROL_TOUCHES = 12
 @pytest.fixture(scope="module")
 def enrolled(tmp_path_factory):
     """A store with alice's finger, and further impressions of it."""
-    images = generate_fingers(tmp_path_factory.mktemp("fingers"), (3,), ENROL_TOUCHES + 8,
-                              (PRODUCT_PLAIN,))[3][PRODUCT_PLAIN]
-    work = tmp_path_factory.mktemp("enrol")
-    simbus, harness = SimBus(), Harness(work)
-    try:
-        assert Session(simbus, harness, PRODUCT_PLAIN).enrol("alice", "index", images[:ENROL_TOUCHES])[1] == 0
-    finally:
-        harness.close()
-        simbus.close()
-    return work / "store", images[ENROL_TOUCHES:]
+    store, probes = enrolled_store(tmp_path_factory, {"alice": 3}, ENROL_TOUCHES, 8)
+    return store, probes[3]
 
 
 class Rig:

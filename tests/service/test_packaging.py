@@ -44,20 +44,27 @@ def test_binary_registration_and_manual_pages(installed):
     assert store.is_dir() and (store.stat().st_mode & 0o777) == 0o700
 
 
-def test_bus_policy_allows_root_only(installed):
+def test_bus_and_polkit_policies(installed):
     policy = ET.parse(installed / "usr/share/dbus-1/system.d/com.vekoid.fprint.conf").getroot()
     rules = {(p.get("user") or p.get("context"), r.tag, tuple(sorted(r.attrib.items())))
              for p in policy.iter("policy") for r in p}
+    # Everybody may call and hear what is addressed to them; only root owns
+    # the name or sends signals of its interface.
     assert rules == {
         ("root", "allow", (("own", "com.vekoid.fprint"),)),
-        ("root", "allow", (("send_destination", "com.vekoid.fprint"),)),
-        ("default", "deny", (("own", "com.vekoid.fprint"),)),
-        ("default", "deny", (("send_destination", "com.vekoid.fprint"),)),
-        ("root", "allow", (("receive_sender", "com.vekoid.fprint"),)),
         ("root", "allow", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
-        ("default", "deny", (("receive_sender", "com.vekoid.fprint"),)),
+        ("default", "deny", (("own", "com.vekoid.fprint"),)),
+        ("default", "allow", (("send_destination", "com.vekoid.fprint"),)),
+        ("default", "allow", (("receive_sender", "com.vekoid.fprint"),)),
         ("default", "deny", (("send_interface", "com.vekoid.fprint"), ("send_type", "signal"))),
     }
+    actions = ET.parse(installed / "usr/share/polkit-1/actions/com.vekoid.fprint.policy").getroot()
+    defaults = {a.get("id"): tuple(a.find("defaults").find(k).text for k in ("allow_any", "allow_inactive",
+                                                                             "allow_active"))
+                for a in actions.iter("action")}
+    assert defaults == {"com.vekoid.fprint.verify": ("no", "no", "yes"),
+                        "com.vekoid.fprint.enroll": ("no", "no", "auth_self_keep"),
+                        "com.vekoid.fprint.manage": ("auth_admin_keep",) * 3}
 
 
 def test_activation_file_and_unit_start_the_installed_binary(installed):

@@ -9,9 +9,8 @@ import time
 import dbus
 import pytest
 
-from conftest import Harness
-from enrol_session import Session, generate_fingers, have_fpgen
-from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN, SimBus
+from enrol_session import Session, enrolled_store, have_fpgen
+from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN
 
 pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
 
@@ -27,17 +26,9 @@ def refusal(method, *args):
 
 @pytest.fixture(scope="module")
 def enrolled(tmp_path_factory):
-    """A store with alice's finger 3, and further impressions of fingers 3 and 4."""
-    fingers = {seed: images[PRODUCT_PLAIN] for seed, images in generate_fingers(
-        tmp_path_factory.mktemp("fingers"), (3, 4), ENROL_TOUCHES + 8, (PRODUCT_PLAIN,)).items()}
-    work = tmp_path_factory.mktemp("enrol")
-    simbus, harness = SimBus(), Harness(work)
-    try:
-        assert Session(simbus, harness, PRODUCT_PLAIN).enrol("alice", "index", fingers[3][:ENROL_TOUCHES])[1] == 0
-    finally:
-        harness.close()
-        simbus.close()
-    return work / "store", fingers[3][ENROL_TOUCHES:], fingers[4]
+    """A store with alice's finger 3, and further impressions of it."""
+    store, probes = enrolled_store(tmp_path_factory, {"alice": 3}, ENROL_TOUCHES, 8)
+    return store, probes[3]
 
 
 @pytest.fixture

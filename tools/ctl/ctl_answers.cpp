@@ -41,7 +41,9 @@ std::string describeFailure(const vekobus::CallResult &result) {
     if (n == DBUS_ERROR_NO_SERVER || n == DBUS_ERROR_FILE_NOT_FOUND || n == DBUS_ERROR_NO_NETWORK ||
         n == DBUS_ERROR_DISCONNECTED)
         return "cannot reach the system bus" + (m.empty() ? std::string() : ": " + m);
-    if (n == DBUS_ERROR_ACCESS_DENIED) return "the bus refused the call (only root may use the fingerprint service)";
+    if (n == DBUS_ERROR_ACCESS_DENIED && m == "not authorised.")
+        return "not allowed: the system's policy (polkit) did not authorise this for your user";
+    if (n == DBUS_ERROR_ACCESS_DENIED) return "the bus refused the call";
     if (n == DBUS_ERROR_NO_REPLY || n == DBUS_ERROR_TIMEOUT || n == DBUS_ERROR_TIMED_OUT)
         return "the fingerprint service did not answer";
     if (n == DBUS_ERROR_INVALID_ARGS) return "the service rejected the arguments (" + m + ")";

@@ -48,8 +48,8 @@ constexpr int kSubcodeExists = 2;
 // EnrollRetry codes.
 constexpr int kRetryUnusable = 1;
 
-// Generous: a stop waits up to 0.8 s for a worker.
-constexpr int kCallTimeoutMs = 20000;
+// Generous: polkit may ask the person for a password before the service answers.
+constexpr int kCallTimeoutMs = 130000;
 // Stop and release together, at the end of an enrolment or verification.
 constexpr int kCleanUpMs = 5000;
 
