@@ -4,6 +4,8 @@
 
 #include <security/pam_modules.h>
 
+#include "i18n.h"
+
 namespace vekopam {
 
 class Conversation {
@@ -12,7 +14,8 @@ class Conversation {
     Conversation(pam_handle_t *pamh, bool silent) : pamh_(pamh), silent_(silent) {}
 
     // Each returns false when the host ended the conversation (it answered a
-    // message with an error): the authentication is then abandoned.
+    // message with an error): the authentication is then abandoned. `text`
+    // is one of text:: below, told in the host's language.
     bool info(const char *text) { return say(PAM_TEXT_INFO, text); }
     bool error(const char *text) { return say(PAM_ERROR_MSG, text); }
 
@@ -23,14 +26,14 @@ class Conversation {
     bool silent_;
 };
 
-// What the module tells the person.
+// What the module tells the person (in English; translated when told).
 namespace text {
-inline constexpr const char *kPlaceFinger = "Place your finger on the fingerprint reader";
-inline constexpr const char *kTryAgain = "No match, try again";
-inline constexpr const char *kNoMatch = "Fingerprint not recognised";
-inline constexpr const char *kTimedOut = "Fingerprint reader timed out";
-inline constexpr const char *kReaderFailed = "Fingerprint reader is not available";
-inline constexpr const char *kBusy = "Fingerprint reader is busy";
+inline constexpr const char *kPlaceFinger = N_("Place your finger on the fingerprint reader");
+inline constexpr const char *kTryAgain = N_("No match, try again");
+inline constexpr const char *kNoMatch = N_("Fingerprint not recognised");
+inline constexpr const char *kTimedOut = N_("Fingerprint reader timed out");
+inline constexpr const char *kReaderFailed = N_("Fingerprint reader is not available");
+inline constexpr const char *kBusy = N_("Fingerprint reader is busy");
 }  // namespace text
 
 }  // namespace vekopam

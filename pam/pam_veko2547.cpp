@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "conversation.h"
+#include "i18n.h"
 #include "module_log.h"
 #include "module_options.h"
 #include "request_checks.h"
@@ -26,6 +27,7 @@
 namespace {
 
 int authenticate(pam_handle_t *pamh, int flags, int argc, const char **argv) {
+    vekoBindTextDomain();
     std::vector<std::string> problems;
     const vekopam::Options options = vekopam::parseOptions(argc, argv, problems);
     const vekopam::ModuleLog log(pamh, options.debug);

@@ -445,6 +445,23 @@ def client(harness, service):
     return harness.client()
 
 
+# ---- translations ----
+
+def with_build_translations(command):
+    """`command` run where the programs look for their translations: the
+    build tree's catalogues mounted over that directory in a private mount
+    namespace (the installed ones, with --installed)."""
+    if _installed:
+        return command
+    compiled = os.environ.get("VEKO_LOCALEDIR", "/usr/local/share/locale")
+    built = Path(os.environ.get("VEKO_BUILD_DIR", "")) / "locale"
+    script = 'mkdir -p "$0" && mount --bind "$1" "$0" && shift 2 && exec "$@"'
+    return ["unshare", "--mount", "sh", "-c", script, compiled, str(built), "sh", *command]
+
+
+GERMAN = {"LANGUAGE": "de", "LANG": "C.UTF-8", "LC_ALL": ""}
+
+
 # ---- simulated sensors ----
 
 def _pattern_image(length, seed):

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import SOURCE_DIR, _die_with_parent, installed_mode, stop_process
+from conftest import GERMAN, SOURCE_DIR, _die_with_parent, installed_mode, stop_process, with_build_translations
 from simsensor import PRODUCT_PLAIN
 
 BUILD = Path(os.environ.get("VEKO_BUILD_DIR", ""))
@@ -103,6 +103,23 @@ def test_help_lists_every_command_and_options_after_the_command():
     # "--" ends the options, so a name that looks like one is still a name.
     assert run_ctl("unix:path=/nonexistent/socket", "list", "--", "--help").stderr.startswith(
         "veko2547-ctl: cannot reach the system bus")
+
+
+def test_the_client_speaks_the_users_language():
+    def ctl(*args, **env):
+        return subprocess.run(with_build_translations([str(CTL), *args]), capture_output=True, text=True,
+                              timeout=30, env={**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent",
+                                               **env})
+    german = ctl("--help", **GERMAN)
+    assert german.stdout.startswith("Aufruf: veko2547-ctl [OPTIONEN] BEFEHL [ARGUMENTE]\n")
+    assert "Rückgabewert: 0 Erfolg oder Übereinstimmung" in german.stdout
+    assert ctl("enroll", "alice", "a/b", **GERMAN).stderr == (
+        "veko2547-ctl: enroll: Finger „a/b“ darf weder „/“ noch Steuerzeichen enthalten "
+        "(siehe veko2547-ctl --help)\n")
+    assert ctl("status", **GERMAN).stderr.startswith("veko2547-ctl: der Systembus ist nicht erreichbar")
+    # Without a language asked for, and for a language without a catalogue: English.
+    for env in ({}, {**GERMAN, "LANGUAGE": "xx"}):
+        assert ctl("--help", **env).stdout.startswith("usage: veko2547-ctl [OPTIONS] COMMAND [ARGS]\n")
 
 
 def test_missing_bus_and_missing_service_are_errors(harness):

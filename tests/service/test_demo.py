@@ -32,5 +32,7 @@ def test_demo_runs_to_completion_and_cleans_up(profile):
     assert 'match: user "alice"' in out
     assert out.count("no match") >= 1 and "exit status 1" in out
     assert "renamed finger" in out and 'deleted finger "thumb" of user "alice"' in out
+    # The screen locker running as alice: what she sees, and her way in.
+    assert "  Place your finger on the fingerprint reader\npam_authenticate: Success\n" in out
     # Its temporary folder (bus, store, fingers) is gone again.
     assert set(Path("/tmp").glob("veko-demo.*")) == before

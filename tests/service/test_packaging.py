@@ -38,8 +38,13 @@ def test_binary_registration_and_manual_pages(installed):
         "service": "com.vekoid.fprint", "path": "/com/vekoid", "interface": "com.vekoid.fprint", "type": 1}
     assert registration.read_text().strip() == (
         '{"service":"com.vekoid.fprint","path":"/com/vekoid","interface":"com.vekoid.fprint","type":1}')
-    for page in ("veko2547_svr.8", "veko2547-ctl.8"):
-        assert (installed / "usr/share/man/man8" / page).read_text().startswith(".TH ")
+    for page in ("man8/veko2547_svr.8", "man8/veko2547-ctl.8", "man8/pam_veko2547.8", "man5/veko2547.conf.5"):
+        assert (installed / "usr/share/man" / page).read_text().startswith(".TH ")
+        # man's own check: the page formats without a warning.
+        check = subprocess.run(["man", "--warnings", "-l", str(installed / "usr/share/man" / page)],
+                               capture_output=True, text=True, env={**os.environ, "MANPAGER": "cat"})
+        assert check.returncode == 0 and check.stderr == "", (page, check.stderr)
+    assert (installed / "usr/share/locale/de/LC_MESSAGES/veko2547.mo").stat().st_size > 0
     store = installed / "usr/share/deepin-authentication/modes/veko2547"
     assert store.is_dir() and (store.stat().st_mode & 0o777) == 0o700
 

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import _die_with_parent, stop_process
+from conftest import GERMAN, _die_with_parent, stop_process, with_build_translations
 
 HERE = Path(__file__).resolve().parent
 MODULE = (Path(os.environ.get("VEKO_BUILD_DIR", "")) / "pam" / "pam_veko2547.so").resolve()
@@ -45,11 +45,13 @@ class Fake:
         (self.confdir / "veko-test").write_text(
             f"auth required {MODULE} bus={harness.bus.address} {' '.join(options)}\n")
 
-    def authenticate(self, user="alice", *flags):
+    def authenticate(self, user="alice", *flags, env=None):
         report = self.tmp / "report.json"
         started = time.monotonic()
-        run = subprocess.run([sys.executable, str(HERE / "pam_call.py"), str(report), str(self.confdir), "veko-test",
-                              user, *flags], capture_output=True, text=True, timeout=60)
+        command = [sys.executable, str(HERE / "pam_call.py"), str(report), str(self.confdir), "veko-test", user, *flags]
+        if env:
+            command = with_build_translations(command)
+        run = subprocess.run(command, capture_output=True, text=True, timeout=60, env={**os.environ, **(env or {})})
         assert (run.returncode, run.stdout, run.stderr) == (0, "", "")
         result = json.loads(report.read_text())
         assert result["fds_after"] == result["fds_before"]
@@ -112,6 +114,14 @@ def test_a_service_hanging_in_the_clean_up_still_gets_the_release_and_holds_no_o
     while f.calls()[-1:] != [RELEASED[1]] and time.monotonic() < deadline:
         time.sleep(0.02)
     assert f.calls() == [["ListFingers", "alice"], ["Claim", "alice", True], ["Verify", "any"], *RELEASED]
+
+
+def test_the_messages_come_in_the_hosts_language(fake):
+    f = fake({"fingers": ["thumb"], "verify": [{"after": [["", 3, '{"subcode":3}']]}]}, options=("timeout=2",))
+    result = f.authenticate("alice", env=GERMAN)
+    assert result["messages"] == [[INFO, "Legen Sie Ihren Finger auf den Fingerabdruckleser"],
+                                  [ERROR, "Keine Übereinstimmung, bitte erneut versuchen"],
+                                  [ERROR, "Zeitüberschreitung beim Fingerabdruckleser"]]
 
 
 def test_answers_the_service_never_gives_end_cleanly(fake):

@@ -72,6 +72,7 @@ class Desk:
         # Everything the user's host reads must be readable by that user.
         self.module = harness.public_copy(MODULE)
         self.host = harness.public_copy(HOST)
+        harness.public_copy(SOURCE_DIR / "tools" / "demo" / "pam_host.py")
         self.confdir = harness.bus.dir / "public"
         (self.confdir / "lockscreen").write_text(f"auth required {self.module} bus={harness.bus.address} timeout=5\n")
 

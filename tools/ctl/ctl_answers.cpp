@@ -1,6 +1,10 @@
 #include "ctl_answers.h"
 
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
+
+#include "i18n.h"
 
 namespace ctl {
 
@@ -20,6 +24,19 @@ int jsonInt(const std::string &json, const char *key) {
     return digits == 0 ? -1 : static_cast<int>(value);
 }
 
+std::string format(const char *text, ...) {
+    va_list args;
+    va_start(args, text);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, text, args);
+    va_end(args);
+    std::string out(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(out.data(), out.size() + 1, text, again);
+    va_end(again);
+    return out;
+}
+
 std::string jsonString(const std::string &json, const char *key) {
     const std::string quoted = std::string("\"") + key + "\"";
     size_t at = json.find(quoted);
@@ -31,32 +48,42 @@ std::string jsonString(const std::string &json, const char *key) {
 }
 
 std::string describeFailure(const vekobus::CallResult &result) {
-    if (result.status == vekobus::Call::kTimedOut) return "the fingerprint service did not answer";
+    if (result.status == vekobus::Call::kTimedOut) return _("the fingerprint service did not answer");
     const std::string &n = result.errorName;
     const std::string &m = result.errorMessage;
-    if (result.status == vekobus::Call::kLost && n.empty()) return "lost the connection to the system bus";
+    if (result.status == vekobus::Call::kLost && n.empty()) return _("lost the connection to the system bus");
     if (n == DBUS_ERROR_SERVICE_UNKNOWN || n == DBUS_ERROR_NAME_HAS_NO_OWNER)
-        return std::string("the fingerprint service is not running (no owner of ") + vekobus::kServiceName +
-               " on the system bus)";
+        return format(_("the fingerprint service is not running (no owner of %s on the system bus)"),
+                      vekobus::kServiceName);
     if (n == DBUS_ERROR_NO_SERVER || n == DBUS_ERROR_FILE_NOT_FOUND || n == DBUS_ERROR_NO_NETWORK ||
         n == DBUS_ERROR_DISCONNECTED)
-        return "cannot reach the system bus" + (m.empty() ? std::string() : ": " + m);
+        return m.empty() ? _("cannot reach the system bus") : format(_("cannot reach the system bus: %s"), m.c_str());
     if (n == DBUS_ERROR_ACCESS_DENIED && m == "not authorised.")
-        return "not allowed: the system's policy (polkit) did not authorise this for your user";
-    if (n == DBUS_ERROR_ACCESS_DENIED) return "the bus refused the call";
+        return _("not allowed: the system's policy (polkit) did not authorise this for your user");
+    if (n == DBUS_ERROR_ACCESS_DENIED) return _("the bus refused the call");
     if (n == DBUS_ERROR_NO_REPLY || n == DBUS_ERROR_TIMEOUT || n == DBUS_ERROR_TIMED_OUT)
-        return "the fingerprint service did not answer";
-    if (n == DBUS_ERROR_INVALID_ARGS) return "the service rejected the arguments (" + m + ")";
-    if (m == "device busy.") return "the fingerprint reader is in use by another program";
-    if (m == "not claimed.") return "the device is not claimed";
-    if (m == "OpenDevice fail." || m == "No Device.") return "no fingerprint sensor found";
-    if (m == "Enroll fail.") return "the service cannot start an enrolment (invalid name, or the sensor is busy)";
-    if (m == "Verify fail.") return "the service cannot start a verification (invalid name, or the sensor is busy)";
-    if (m == "DeleteFinger fail.") return "no such finger";
-    if (m == "DeleteAllFingers fail.") return "cannot delete the fingers of this user (invalid name)";
-    if (m == "ListFingers fail.") return "cannot list the fingers of this user";
-    if (m == "RenameFinger fail.") return "cannot rename: no such finger, or the new name is taken";
-    return "the service failed: " + (m.empty() ? n : m);
+        return _("the fingerprint service did not answer");
+    if (n == DBUS_ERROR_INVALID_ARGS) return format(_("the service rejected the arguments (%s)"), m.c_str());
+    // The service's own texts, as it sends them (never translated).
+    struct Meaning {
+        const char *answer;
+        const char *text;
+    };
+    static const Meaning kMeanings[] = {
+        {"device busy.", N_("the fingerprint reader is in use by another program")},
+        {"not claimed.", N_("the device is not claimed")},
+        {"OpenDevice fail.", N_("no fingerprint sensor found")},
+        {"No Device.", N_("no fingerprint sensor found")},
+        {"Enroll fail.", N_("the service cannot start an enrolment (invalid name, or the sensor is busy)")},
+        {"Verify fail.", N_("the service cannot start a verification (invalid name, or the sensor is busy)")},
+        {"DeleteFinger fail.", N_("no such finger")},
+        {"DeleteAllFingers fail.", N_("cannot delete the fingers of this user (invalid name)")},
+        {"ListFingers fail.", N_("cannot list the fingers of this user")},
+        {"RenameFinger fail.", N_("cannot rename: no such finger, or the new name is taken")},
+    };
+    for (const Meaning &meaning : kMeanings)
+        if (m == meaning.answer) return _(meaning.text);
+    return format(_("the service failed: %s"), (m.empty() ? n : m).c_str());
 }
 
 }  // namespace ctl

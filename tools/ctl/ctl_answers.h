@@ -16,6 +16,9 @@ int jsonInt(const std::string &json, const char *key);
 // when missing.
 std::string jsonString(const std::string &json, const char *key);
 
+// printf into a string (a translated format, say).
+std::string format(const char *text, ...) __attribute__((format(printf, 1, 2)));
+
 // One line saying what a failed call (or a connection that could not be
 // opened) means for the user.
 std::string describeFailure(const vekobus::CallResult &result);

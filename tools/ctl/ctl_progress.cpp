@@ -1,5 +1,7 @@
 #include "ctl_progress.h"
 
+#include "i18n.h"
+
 namespace ctl {
 
 namespace {
@@ -20,20 +22,20 @@ std::string progressBar(int percent, int width) {
 }
 
 void Progress::start(const std::string &user, const std::string &finger) {
-    std::fprintf(out_, "enrolling finger \"%s\" of user \"%s\"\n", finger.c_str(), user.c_str());
+    std::fprintf(out_, _("enrolling finger \"%s\" of user \"%s\"\n"), finger.c_str(), user.c_str());
     if (terminal_) {
-        draw(0, "touch the sensor");
+        draw(0, _("touch the sensor"));
     } else {
-        std::fprintf(out_, "touch the sensor\n");
+        std::fprintf(out_, "%s\n", _("touch the sensor"));
     }
     std::fflush(out_);
 }
 
 void Progress::step(int percent) {
     if (terminal_) {
-        draw(percent, "lift your finger and touch again");
+        draw(percent, _("lift your finger and touch again"));
     } else {
-        std::fprintf(out_, "progress %d%%\n", percent);
+        std::fprintf(out_, _("progress %d%%\n"), percent);
     }
     std::fflush(out_);
 }
@@ -42,7 +44,7 @@ void Progress::note(const char *line) {
     if (terminal_ && drawn_) {
         // The line takes the bar's place; the bar is drawn again below it.
         std::fprintf(out_, "\r%s\033[K\n", line);
-        draw(percent_, "touch the sensor");
+        draw(percent_, _("touch the sensor"));
     } else {
         std::fprintf(out_, "%s\n", line);
     }
@@ -51,10 +53,10 @@ void Progress::note(const char *line) {
 
 void Progress::finish(bool stored) {
     if (terminal_) {
-        if (stored) draw(100, "done");
+        if (stored) draw(100, _("done"));
         if (drawn_) std::fputc('\n', out_);
     } else if (stored) {
-        std::fprintf(out_, "progress 100%%\n");
+        std::fprintf(out_, _("progress %d%%\n"), 100);
     }
     drawn_ = false;
     std::fflush(out_);

@@ -9,6 +9,7 @@
 // Exit codes: 0 success or match, 1 no match, 2 error (usage included).
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 
 #include "ctl_answers.h"
 #include "ctl_progress.h"
+#include "i18n.h"
 
 namespace {
 
@@ -53,29 +55,30 @@ constexpr int kCallTimeoutMs = 130000;
 // Stop and release together, at the end of an enrolment or verification.
 constexpr int kCleanUpMs = 5000;
 
+// TRANSLATORS: keep the command and option names and the column layout.
 const char *const kUsage =
-    "usage: veko2547-ctl [OPTIONS] COMMAND [ARGS]\n"
-    "\n"
-    "Commands:\n"
-    "  status                       show the service's Name, State, Type and Capability\n"
-    "  list USER                    list the enrolled fingers of USER, one per line\n"
-    "  enroll USER FINGER           enrol a new finger named FINGER for USER\n"
-    "  verify [FINGER]              verify a touch against every stored finger\n"
-    "                               (only fingers named FINGER when given)\n"
-    "  delete USER [FINGER]         delete one finger of USER, or all of them\n"
-    "  rename USER FINGER NEWNAME   rename a finger of USER\n"
-    "\n"
-    "Options:\n"
-    "  --timeout SECONDS   give up when the sensor reports nothing for this long\n"
-    "                      during enroll or verify (default 30)\n"
-    "  --attempts N        verify: touches that may fail to match before giving up\n"
-    "                      (default 5)\n"
-    "  --user USER         verify: claim the reader for USER, whose fingers are\n"
-    "                      compared first (enroll claims it for its USER)\n"
-    "  -h, --help          show this help\n"
-    "\n"
-    "Exit status: 0 success or match, 1 no match, 2 error.\n"
-    "The service is reached on the system bus (DBUS_SYSTEM_BUS_ADDRESS when set).\n";
+    N_("usage: veko2547-ctl [OPTIONS] COMMAND [ARGS]\n"
+       "\n"
+       "Commands:\n"
+       "  status                       show the service's Name, State, Type and Capability\n"
+       "  list USER                    list the enrolled fingers of USER, one per line\n"
+       "  enroll USER FINGER           enrol a new finger named FINGER for USER\n"
+       "  verify [FINGER]              verify a touch against every stored finger\n"
+       "                               (only fingers named FINGER when given)\n"
+       "  delete USER [FINGER]         delete one finger of USER, or all of them\n"
+       "  rename USER FINGER NEWNAME   rename a finger of USER\n"
+       "\n"
+       "Options:\n"
+       "  --timeout SECONDS   give up when the sensor reports nothing for this long\n"
+       "                      during enroll or verify (default 30)\n"
+       "  --attempts N        verify: touches that may fail to match before giving up\n"
+       "                      (default 5)\n"
+       "  --user USER         verify: claim the reader for USER, whose fingers are\n"
+       "                      compared first (enroll claims it for its USER)\n"
+       "  -h, --help          show this help\n"
+       "\n"
+       "Exit status: 0 success or match, 1 no match, 2 error.\n"
+       "The service is reached on the system bus (DBUS_SYSTEM_BUS_ADDRESS when set).\n");
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -104,7 +107,7 @@ int fail(const std::string &message) {
 }
 
 int usageError(const std::string &message) {
-    std::fprintf(stderr, "veko2547-ctl: %s (see veko2547-ctl --help)\n", message.c_str());
+    std::fprintf(stderr, _("veko2547-ctl: %s (see veko2547-ctl --help)\n"), message.c_str());
     return kExitError;
 }
 
@@ -116,16 +119,23 @@ bool parsePositive(const char *text, int &out) {
     return true;
 }
 
+// What a name on the command line stands for, in the messages about it.
+constexpr const char *kRoleUser = N_("user");
+constexpr const char *kRoleFinger = N_("finger");
+constexpr const char *kRoleNewName = N_("new name");
+
 // The service stores names as file names; saying what is wrong here is
 // clearer than its generic refusal.
-std::string checkName(const char *what, const std::string &name) {
-    if (name.empty()) return std::string(what) + " must not be empty";
+// `role` is one of the roles above, untranslated.
+std::string checkName(const char *role, const std::string &name) {
+    const char *what = _(role);
+    if (name.empty()) return ctl::format(_("%s must not be empty"), what);
     if (name.size() > kMaxNameLength)
-        return std::string(what) + " '" + name + "' is longer than " + std::to_string(kMaxNameLength) + " bytes";
-    if (name[0] == '.') return std::string(what) + " '" + name + "' must not start with '.'";
+        return ctl::format(_("%s '%s' is longer than %zu bytes"), what, name.c_str(), kMaxNameLength);
+    if (name[0] == '.') return ctl::format(_("%s '%s' must not start with '.'"), what, name.c_str());
     for (unsigned char c : name)
         if (c == '/' || c < 0x20 || c == 0x7f)
-            return std::string(what) + " '" + name + "' must not contain '/' or control characters";
+            return ctl::format(_("%s '%s' must not contain '/' or control characters"), what, name.c_str());
     return "";
 }
 
@@ -150,17 +160,17 @@ std::string parseOptions(int argc, char **argv, Options &opt) {
             } else if (i + 1 < argc) {
                 value = argv[++i];
             } else {
-                return name + " needs a value";
+                return ctl::format(_("%s needs a value"), name.c_str());
             }
             if (name == "--user") {
-                const std::string problem = checkName("user", value);
-                if (!problem.empty()) return "--user: " + problem;
+                const std::string problem = checkName(kRoleUser, value);
+                if (!problem.empty()) return ctl::format(_("--user: %s"), problem.c_str());
                 opt.user = value;
             } else if (!parsePositive(value.c_str(), name == "--timeout" ? opt.timeoutS : opt.attempts)) {
-                return name + " needs a positive whole number, not '" + value + "'";
+                return ctl::format(_("%s needs a positive whole number, not '%s'"), name.c_str(), value.c_str());
             }
         } else {
-            return "unknown option " + a;
+            return ctl::format(_("unknown option %s"), a.c_str());
         }
     }
     return "";
@@ -181,10 +191,11 @@ using vekobus::ServiceClient;
 int cmdStatus(ServiceClient &bus) {
     for (const char *property : {"Name", "State", "Type", "Capability"}) {
         CallResult result = bus.getProperty(property, kCallTimeoutMs);
-        if (result.status != Call::kReplied) return fail(std::string("status: ") + ctl::describeFailure(result));
+        if (result.status != Call::kReplied)
+            return fail(ctl::format(_("status: %s"), ctl::describeFailure(result).c_str()));
         DBusMessageIter it;
         if (!dbus_message_iter_init(result.reply.get(), &it))
-            return fail(std::string("status: no value for ") + property);
+            return fail(ctl::format(_("status: no value for %s"), property));
         // The service replies with the bare value; a variant is unwrapped too.
         DBusMessageIter inner;
         if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
@@ -200,10 +211,10 @@ int cmdStatus(ServiceClient &bus) {
             dbus_int32_t value = 0;
             dbus_message_iter_get_basic(&it, &value);
             const char *note = "";
-            if (std::strcmp(property, "State") == 0) note = value == 2 ? " (claimed)" : " (free)";
+            if (std::strcmp(property, "State") == 0) note = value == 2 ? _(" (claimed)") : _(" (free)");
             std::printf("%s: %d%s\n", property, static_cast<int>(value), note);
         } else {
-            return fail(std::string("status: unexpected value type for ") + property);
+            return fail(ctl::format(_("status: unexpected value type for %s"), property));
         }
     }
     return kExitOk;
@@ -212,11 +223,11 @@ int cmdStatus(ServiceClient &bus) {
 int cmdList(ServiceClient &bus, const std::string &user) {
     const char *id = user.c_str();
     CallResult result = bus.call("ListFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
-    if (result.status != Call::kReplied) return fail("list: " + ctl::describeFailure(result));
+    if (result.status != Call::kReplied) return fail(ctl::format(_("list: %s"), ctl::describeFailure(result).c_str()));
     DBusMessageIter it;
     DBusMessageIter array;
     if (!dbus_message_iter_init(result.reply.get(), &it) || dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_ARRAY)
-        return fail("list: the service's reply holds no list");
+        return fail(_("list: the service's reply holds no list"));
     int count = 0;
     dbus_message_iter_recurse(&it, &array);
     // A user without fingers comes back as an empty array of another element
@@ -228,7 +239,7 @@ int cmdList(ServiceClient &bus, const std::string &user) {
         ++count;
         dbus_message_iter_next(&array);
     }
-    if (count == 0) std::fprintf(stderr, "user \"%s\" has no enrolled fingers\n", user.c_str());
+    if (count == 0) std::fprintf(stderr, _("user \"%s\" has no enrolled fingers\n"), user.c_str());
     return kExitOk;
 }
 
@@ -240,15 +251,16 @@ int cmdDelete(ServiceClient &bus, const std::string &user, const std::string *fi
         result =
             bus.call("DeleteFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
         if (result.status == Call::kRefused && result.errorMessage == "DeleteFinger fail.")
-            return fail("delete: user \"" + user + "\" has no finger \"" + *finger + "\"");
+            return fail(ctl::format(_("delete: user \"%s\" has no finger \"%s\""), user.c_str(), finger->c_str()));
     } else {
         result = bus.call("DeleteAllFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     }
-    if (result.status != Call::kReplied) return fail("delete: " + ctl::describeFailure(result));
+    if (result.status != Call::kReplied)
+        return fail(ctl::format(_("delete: %s"), ctl::describeFailure(result).c_str()));
     if (finger != nullptr) {
-        std::printf("deleted finger \"%s\" of user \"%s\"\n", finger->c_str(), user.c_str());
+        std::printf(_("deleted finger \"%s\" of user \"%s\"\n"), finger->c_str(), user.c_str());
     } else {
-        std::printf("deleted all fingers of user \"%s\"\n", user.c_str());
+        std::printf(_("deleted all fingers of user \"%s\"\n"), user.c_str());
     }
     return kExitOk;
 }
@@ -260,10 +272,11 @@ int cmdRename(ServiceClient &bus, const std::string &user, const std::string &fi
     CallResult result = bus.call("RenameFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &from,
                                  DBUS_TYPE_STRING, &to, DBUS_TYPE_INVALID);
     if (result.status == Call::kRefused && result.errorMessage == "RenameFinger fail.")
-        return fail("rename: user \"" + user + "\" has no finger \"" + finger + "\", or \"" + newname +
-                    "\" exists already");
-    if (result.status != Call::kReplied) return fail("rename: " + ctl::describeFailure(result));
-    std::printf("renamed finger \"%s\" of user \"%s\" to \"%s\"\n", finger.c_str(), user.c_str(), newname.c_str());
+        return fail(ctl::format(_("rename: user \"%s\" has no finger \"%s\", or \"%s\" exists already"), user.c_str(),
+                                finger.c_str(), newname.c_str()));
+    if (result.status != Call::kReplied)
+        return fail(ctl::format(_("rename: %s"), ctl::describeFailure(result).c_str()));
+    std::printf(_("renamed finger \"%s\" of user \"%s\" to \"%s\"\n"), finger.c_str(), user.c_str(), newname.c_str());
     return kExitOk;
 }
 
@@ -292,11 +305,12 @@ class Claimed {
         if (started) {
             CallResult stopped = bus_.call(stop_, kCallTimeoutMs, DBUS_TYPE_INVALID);
             if (stopped.status != Call::kReplied && code != kExitError)
-                code = fail(std::string("cannot stop the service's capture: ") + ctl::describeFailure(stopped));
+                code = fail(
+                    ctl::format(_("cannot stop the service's capture: %s"), ctl::describeFailure(stopped).c_str()));
         }
         CallResult released = setClaim(false);
         if (released.status != Call::kReplied && code != kExitError)
-            code = fail("cannot release the device: " + ctl::describeFailure(released));
+            code = fail(ctl::format(_("cannot release the device: %s"), ctl::describeFailure(released).c_str()));
         claimed_ = false;
         return code;
     }
@@ -334,12 +348,15 @@ Next waitStatus(ServiceClient &bus, double deadline, vekobus::Status &status) {
     return Next::kInterrupted;
 }
 
-int reportWaitEnd(Next next, const char *what, int timeoutS) {
-    if (next == Next::kInterrupted) return fail(std::string("interrupted; ") + what + " stopped");
+int reportWaitEnd(Next next, bool enrolment, int timeoutS) {
+    if (next == Next::kInterrupted)
+        return fail(enrolment ? _("interrupted; enrolment stopped") : _("interrupted; verification stopped"));
     if (next == Next::kTimeout)
-        return fail(std::string("timed out: no answer from the sensor for ") + std::to_string(timeoutS) + " s; " +
-                    what + " stopped");
-    return fail("lost the fingerprint service or the system bus; " + std::string(what) + " stopped");
+        return fail(ctl::format(enrolment ? _("timed out: no answer from the sensor for %d s; enrolment stopped")
+                                          : _("timed out: no answer from the sensor for %d s; verification stopped"),
+                                timeoutS));
+    return fail(enrolment ? _("lost the fingerprint service or the system bus; enrolment stopped")
+                          : _("lost the fingerprint service or the system bus; verification stopped"));
 }
 
 // Connects and follows the service's signals of `members`, then claims the
@@ -347,11 +364,13 @@ int reportWaitEnd(Next next, const char *what, int timeoutS) {
 int startSession(ServiceClient &bus, const char *command, const std::vector<std::string> &members, Claimed &session) {
     std::string problem;
     if (!bus.follow(members, kCallTimeoutMs, problem))
-        return fail(std::string(command) + ": " + (bus.lost() ? "the fingerprint service is not running" : problem));
+        return fail(
+            ctl::format("%s: %s", command, bus.lost() ? _("the fingerprint service is not running") : problem.c_str()));
     // From here on Ctrl-C must not end the process before it has stopped and released.
     installInterruptHandlers();
     CallResult claimed = session.claim();
-    if (claimed.status != Call::kReplied) return fail(std::string(command) + ": " + ctl::describeFailure(claimed));
+    if (claimed.status != Call::kReplied)
+        return fail(ctl::format("%s: %s", command, ctl::describeFailure(claimed).c_str()));
     return kExitOk;
 }
 
@@ -361,42 +380,48 @@ struct Retries {
     int noOverlap = 0;
 };
 
-// The line for a touch the service did not take, or "" for a reason this
-// client does not know.
+// The line for a touch the service did not take.
 const char *retryText(const vekobus::Status &st, Retries &retries) {
     const std::string reason = ctl::jsonString(st.json, "reason");
     if (st.code == kRetryUnusable || reason == "unusable") {
         ++retries.unusable;
-        return "touch not usable: lift and place the finger again";
+        return _("touch not usable: lift and place the finger again");
     }
     ++retries.noOverlap;
-    return "touch did not overlap the earlier ones: place the finger closer to where it was";
+    return _("touch did not overlap the earlier ones: place the finger closer to where it was");
 }
 
 int reportEnrolTimeout(const Retries &retries, int timeoutS) {
     if (retries.unusable == 0 && retries.noOverlap == 0)
-        return fail("timed out: no answer from the sensor for " + std::to_string(timeoutS) + " s; enrolment stopped");
-    auto touches = [](int n) { return std::to_string(n) + (n == 1 ? " touch" : " touches"); };
+        return fail(ctl::format(_("timed out: no answer from the sensor for %d s; enrolment stopped"), timeoutS));
     std::string why;
-    if (retries.unusable > 0) why = touches(retries.unusable) + " not usable";
-    if (retries.noOverlap > 0)
-        why += (why.empty() ? "" : ", ") + touches(retries.noOverlap) + " not overlapping the earlier ones";
-    return fail("timed out: no touch taken for " + std::to_string(timeoutS) + " s (" + why + "); enrolment stopped");
+    if (retries.unusable > 0)
+        why = ctl::format(dngettext(VEKO_TEXT_DOMAIN, "%d touch not usable", "%d touches not usable",
+                                    static_cast<unsigned long>(retries.unusable)),
+                          retries.unusable);
+    if (retries.noOverlap > 0) {
+        if (!why.empty()) why += ", ";
+        why += ctl::format(
+            dngettext(VEKO_TEXT_DOMAIN, "%d touch not overlapping the earlier ones",
+                      "%d touches not overlapping the earlier ones", static_cast<unsigned long>(retries.noOverlap)),
+            retries.noOverlap);
+    }
+    return fail(ctl::format(_("timed out: no touch taken for %d s (%s); enrolment stopped"), timeoutS, why.c_str()));
 }
 
 // The end of an enrolment, reported; `user` and `finger` for the texts.
 int reportEnrolEnd(const vekobus::Status &st, const std::string &user, const std::string &finger) {
     if (st.code == kCodeDone) {
-        std::printf("enrolled finger \"%s\" of user \"%s\"\n", finger.c_str(), user.c_str());
+        std::printf(_("enrolled finger \"%s\" of user \"%s\"\n"), finger.c_str(), user.c_str());
         return kExitOk;
     }
     if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeTooMany)
-        return fail("enroll: user \"" + user + "\" already has 10 fingers; delete one first");
+        return fail(ctl::format(_("enroll: user \"%s\" already has 10 fingers; delete one first"), user.c_str()));
     if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeExists)
-        return fail("enroll: user \"" + user + "\" already has a finger \"" + finger + "\"");
-    if (st.code == kCodeRefused) return fail("enroll: enrolment was stopped, or the finger could not be stored");
-    if (st.code == kCodeSensorFailed) return fail("enroll: the sensor did not accept the capture command");
-    return fail("enroll: unexpected status " + std::to_string(st.code) + " " + st.json);
+        return fail(ctl::format(_("enroll: user \"%s\" already has a finger \"%s\""), user.c_str(), finger.c_str()));
+    if (st.code == kCodeRefused) return fail(_("enroll: enrolment was stopped, or the finger could not be stored"));
+    if (st.code == kCodeSensorFailed) return fail(_("enroll: the sensor did not accept the capture command"));
+    return fail(ctl::format(_("enroll: unexpected status %d %s"), st.code, st.json.c_str()));
 }
 
 // A refusal at the start of this enrolment: the service sends it before its
@@ -417,7 +442,7 @@ int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, c
     CallResult started =
         bus.call("Enroll", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     if (started.status != Call::kReplied)
-        return session.finish(fail("enroll: " + ctl::describeFailure(started)), false);
+        return session.finish(fail(ctl::format(_("enroll: %s"), ctl::describeFailure(started).c_str())), false);
     for (const vekobus::Status &early : bus.beforeReply())
         if (isStartRefusal(early, user)) return session.finish(reportEnrolEnd(early, user, finger), true);
 
@@ -434,7 +459,7 @@ int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, c
         if (next != Next::kStatus) {
             progress.finish(false);
             result = next == Next::kTimeout ? reportEnrolTimeout(retries, opt.timeoutS)
-                                            : reportWaitEnd(next, "enrolment", opt.timeoutS);
+                                            : reportWaitEnd(next, true, opt.timeoutS);
             break;
         }
         if (st.id != user) continue;  // not this enrolment
@@ -461,11 +486,11 @@ int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger)
     const char *name = finger.c_str();
     CallResult started = bus.call("Verify", kCallTimeoutMs, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     if (started.status != Call::kReplied)
-        return session.finish(fail("verify: " + ctl::describeFailure(started)), false);
+        return session.finish(fail(ctl::format(_("verify: %s"), ctl::describeFailure(started).c_str())), false);
     // Statuses that came before the reply belong to a capture that ended
     // before this verification began: bus.nextStatus never returns them.
 
-    std::printf("touch the sensor\n");
+    std::printf("%s\n", _("touch the sensor"));
     std::fflush(stdout);
     int misses = 0;
     int result = kExitError;
@@ -473,28 +498,28 @@ int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger)
         vekobus::Status st;
         const Next next = waitStatus(bus, now() + opt.timeoutS, st);
         if (next != Next::kStatus) {
-            result = reportWaitEnd(next, "verification", opt.timeoutS);
+            result = reportWaitEnd(next, false, opt.timeoutS);
             break;
         }
         if (st.code == kCodeDone) {
-            std::printf("match: user \"%s\"\n", st.id.c_str());
+            std::printf(_("match: user \"%s\"\n"), st.id.c_str());
             result = kExitOk;
         } else if (st.code == kCodeNoMatch) {
             ++misses;
             if (misses < opt.attempts) {
-                std::printf("no match (%d of %d), touch again\n", misses, opt.attempts);
+                std::printf(_("no match (%d of %d), touch again\n"), misses, opt.attempts);
                 std::fflush(stdout);
                 continue;
             }
-            std::printf("no match\n");
+            std::printf("%s\n", _("no match"));
             result = kExitNoMatch;
         } else if (st.code == kCodeEnded) {
-            std::printf("no match: nothing enrolled to compare with, or the touch could not be read\n");
+            std::printf("%s\n", _("no match: nothing enrolled to compare with, or the touch could not be read"));
             result = kExitNoMatch;
         } else if (st.code == kCodeSensorFailed) {
-            result = fail("verify: the sensor did not accept the capture command");
+            result = fail(_("verify: the sensor did not accept the capture command"));
         } else {
-            result = fail("verify: unexpected status " + std::to_string(st.code) + " " + st.json);
+            result = fail(ctl::format(_("verify: unexpected status %d %s"), st.code, st.json.c_str()));
         }
         break;
     }
@@ -515,18 +540,19 @@ int run(const Options &opt) {
     const Shape *shape = nullptr;
     for (const Shape &s : kShapes)
         if (cmd == s.name) shape = &s;
-    if (shape == nullptr) return usageError("unknown command '" + cmd + "'");
+    if (shape == nullptr) return usageError(ctl::format(_("unknown command '%s'"), cmd.c_str()));
     const size_t given = a.size() - 1;
-    if (given < shape->least) return usageError(cmd + ": missing arguments");
-    if (given > shape->most) return usageError(cmd + ": too many arguments");
+    if (given < shape->least) return usageError(ctl::format(_("%s: missing arguments"), cmd.c_str()));
+    if (given > shape->most) return usageError(ctl::format(_("%s: too many arguments"), cmd.c_str()));
 
     // Check the names before anything reaches the service.
-    static const char *const kRoles[][3] = {{"", "", ""},       {"user", "", ""},       {"user", "finger", ""},
-                                            {"finger", "", ""}, {"user", "finger", ""}, {"user", "finger", "new name"}};
+    static const char *const kRoles[][3] = {
+        {"", "", ""},          {kRoleUser, "", ""},          {kRoleUser, kRoleFinger, ""},
+        {kRoleFinger, "", ""}, {kRoleUser, kRoleFinger, ""}, {kRoleUser, kRoleFinger, kRoleNewName}};
     const size_t shapeIndex = static_cast<size_t>(shape - kShapes);
     for (size_t i = 1; i < a.size(); ++i) {
         const std::string problem = checkName(kRoles[shapeIndex][i - 1], a[i]);
-        if (!problem.empty()) return usageError(cmd + ": " + problem);
+        if (!problem.empty()) return usageError(ctl::format("%s: %s", cmd.c_str(), problem.c_str()));
     }
 
     // The system bus, or the one DBUS_SYSTEM_BUS_ADDRESS names (test buses).
@@ -547,13 +573,17 @@ int run(const Options &opt) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Texts in the user's language; numbers and names as they are.
+    std::setlocale(LC_MESSAGES, "");
+    std::setlocale(LC_CTYPE, "");
+    vekoBindTextDomain();
     Options opt;
     const std::string problem = parseOptions(argc, argv, opt);
     if (!problem.empty()) return usageError(problem);
     if (opt.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(_(kUsage), stdout);
         return kExitOk;
     }
-    if (opt.args.empty()) return usageError("no command given");
+    if (opt.args.empty()) return usageError(_("no command given"));
     return run(opt);
 }
