@@ -101,6 +101,23 @@ def test_a_user_acts_on_their_own_fingers_with_polkits_word(rig):
         "alice/ring.Data"]
 
 
+def test_the_client_as_a_user(rig):
+    harness, service, sensor, polkit = rig
+    ctl = harness.public_copy(CTL)
+
+    def run(*args):
+        done = subprocess.run([*as_user("alice"), str(ctl), *args], capture_output=True, text=True, timeout=60,
+                              cwd="/", env={**os.environ, "DBUS_SYSTEM_BUS_ADDRESS": harness.bus.address})
+        return done.returncode, done.stdout, done.stderr
+
+    assert run("list", "alice") == (0, "index\n", "")
+    refused = "not allowed: the system's policy (polkit) did not authorise this for your user\n"
+    assert run("list", "bob") == (2, "", "veko2547-ctl: list: " + refused)
+    assert run("enroll", "alice", "thumb") == (2, "", "veko2547-ctl: enroll: " + refused)
+    assert run("delete", "alice", "index") == (2, "", "veko2547-ctl: delete: " + refused)
+    assert (service.store_root / "alice" / "index.Data").exists() and harness.client().get("State") == 1
+
+
 def test_verify_needs_polkits_word_without_asking_for_a_password(rig):
     harness, service, sensor, polkit = rig
     address = harness.bus.address
