@@ -34,5 +34,9 @@ def test_demo_runs_to_completion_and_cleans_up(profile):
     assert "renamed finger" in out and 'deleted finger "thumb" of user "alice"' in out
     # The screen locker running as alice: what she sees, and her way in.
     assert "  Place your finger on the fingerprint reader\npam_authenticate: Success\n" in out
-    # Its temporary folder (bus, store, fingers) is gone again.
+    # Its temporary folder (bus, store, fingers) is gone again, and nothing it
+    # started (the service, the bus, the sensor, the polkit stand-in) is left.
     assert set(Path("/tmp").glob("veko-demo.*")) == before
+    left = subprocess.run(["pgrep", "-f", "veko-demo\\."], capture_output=True, text=True).stdout.split()
+    assert left == [], subprocess.run(["ps", "-o", "pid,args", "-p", ",".join(left)], capture_output=True,
+                                      text=True).stdout
