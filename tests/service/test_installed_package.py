@@ -148,7 +148,8 @@ def test_install_places_the_files_and_starts_nothing(system):
     mode = STORE.stat().st_mode
     assert stat.S_ISDIR(mode) and stat.S_IMODE(mode) == 0o700 and STORE.stat().st_uid == 0
     assert list(STORE.iterdir()) == []
-    assert CONFIG.read_text().count("\nprofile=1\n") == 1
+    # The packages ship the best profile; the program's own default stays 1.
+    assert CONFIG.read_text().count("\nprofile=2") == 1
     # The PAM module is in place, but no PAM stack uses it until the administrator enables it.
     multiarch = run("dpkg-architecture", "-qDEB_HOST_MULTIARCH").stdout.strip()
     assert Path(f"/lib/{multiarch}/security/pam_veko2547.so").is_file()
