@@ -227,9 +227,11 @@ TEST_F(LogFile, FileOverTheLimitIsStartedAgain) {
 TEST_F(LogFile, AFullQueueDropsAndCountsLinesInsteadOfWaiting) {
     constexpr int kBurst = 3000;
     for (int i = 0; i < kBurst; ++i) _vklog("burst %d", i);
-    EXPECT_GT(vklogDropped(), 0u);
+    // The writer may already have noted (and reset) the count: the notes in
+    // the log say how many were dropped.
     vklogDrain(5000);
     _vklogstr("after the burst");
+    vklogDrain(5000);
     int written = 0;
     int dropped = 0;
     static const std::regex note(R"(^\((\d+) log lines dropped: the log could not keep up\)$)");
