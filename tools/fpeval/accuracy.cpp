@@ -94,8 +94,34 @@ void scoresOf(const Evaluation &ev, const std::vector<int> &include, const std::
     std::sort(impostor.begin(), impostor.end());
 }
 
+namespace {
+
+// Three-touch attempts of the fingers in `in` (see Summary).
+void threeTouch(const Evaluation &ev, const std::vector<bool> &in, Summary &s) {
+    // Accepted genuine captures by finger and capture index.
+    std::vector<std::vector<bool>> accepted(ev.fingers.size());
+    for (size_t f = 0; f < ev.fingers.size(); ++f) accepted[f].assign(static_cast<size_t>(ev.fingers[f].probes), false);
+    for (const Attempt &a : ev.attempts)
+        if (a.genuine && a.score > kAcceptScore) accepted[a.fingerIndex][static_cast<size_t>(a.probeIndex)] = true;
+    for (size_t f = 0; f < ev.fingers.size(); ++f) {
+        if (!in[f]) continue;
+        for (int first = 0; first + kThreeTouchTries <= ev.fingers[f].probes; first += kProbesPerImpression) {
+            bool any = false;
+            for (int t = 0; t < kThreeTouchTries; ++t) any = any || accepted[f][static_cast<size_t>(first + t)];
+            ++s.threeTouchAttempts;
+            if (!any) ++s.threeTouchFailures;
+        }
+    }
+    s.threeTouchFailureRate =
+        s.threeTouchAttempts ? static_cast<double>(s.threeTouchFailures) / s.threeTouchAttempts : 0;
+}
+
+}  // namespace
+
 Summary summarise(const Evaluation &ev, const std::vector<int> &include, const std::vector<int> *templates) {
     Summary s;
+    std::vector<bool> in(ev.fingers.size(), false);
+    for (int f : include) in[f] = true;
     double captures = 0;
     for (int f : include) {
         ++s.fingers;
@@ -140,22 +166,24 @@ Summary summarise(const Evaluation &ev, const std::vector<int> &include, const s
     }
     s.zeroFmrThreshold = impostor.empty() ? 0 : impostor.back();
     s.fnmrAtZeroFmr = rejectedShare(genuine, s.zeroFmrThreshold);
+    threeTouch(ev, in, s);
     percentiles(genuine, s.genuinePercentiles);
     percentiles(impostor, s.impostorPercentiles);
     return s;
 }
 
 void printHeader(FILE *out) {
-    std::fprintf(out, "%-2s %-22s %-7s %7s %8s %5s %7s %9s %7s %8s %9s %6s %8s %7s %5s %10s %6s\n", "p", "set", "size",
-                 "fingers", "enr.fail", "capt", "genuine", "impostor", "FNMR%", "prodFNMR", "FMR%", "maxImp",
-                 "prod@m+10", "EER%", "@thr", "FNMR%@FMR0", "@thr");
+    std::fprintf(out, "%-2s %-22s %-7s %7s %8s %5s %7s %9s %7s %8s %7s %9s %6s %8s %7s %5s %10s %6s\n", "p", "set",
+                 "size", "fingers", "enr.fail", "capt", "genuine", "impostor", "FNMR%", "prodFNMR", "3touch%", "FMR%",
+                 "maxImp", "prod@m+10", "EER%", "@thr", "FNMR%@FMR0", "@thr");
 }
 
 void printRow(FILE *out, int profile, const std::string &set, const std::string &size, const Summary &s) {
-    std::fprintf(out, "%-2d %-22s %-7s %7d %8d %5.1f %7d %9d %7.2f %8.2f %9.4f %6d %8.2f %7.2f %5d %10.2f %6d\n",
+    std::fprintf(out, "%-2d %-22s %-7s %7d %8d %5.1f %7d %9d %7.2f %8.2f %7.2f %9.4f %6d %8.2f %7.2f %5d %10.2f %6d\n",
                  profile, set.c_str(), size.c_str(), s.fingers, s.enrolFailures, s.meanCapturesToEnrol, s.genuine,
-                 s.impostor, 100 * s.fnmr, 100 * s.productFnmr, 100 * s.fmr, s.highestImpostor,
-                 100 * s.productFnmrAtMargin, 100 * s.eer, s.eerThreshold, 100 * s.fnmrAtZeroFmr, s.zeroFmrThreshold);
+                 s.impostor, 100 * s.fnmr, 100 * s.productFnmr, 100 * s.threeTouchFailureRate, 100 * s.fmr,
+                 s.highestImpostor, 100 * s.productFnmrAtMargin, 100 * s.eer, s.eerThreshold, 100 * s.fnmrAtZeroFmr,
+                 s.zeroFmrThreshold);
     std::fprintf(out, "    genuine scores  min/5/25/50/75/95/max: %d %d %d %d %d %d %d\n", s.genuinePercentiles[0],
                  s.genuinePercentiles[1], s.genuinePercentiles[2], s.genuinePercentiles[3], s.genuinePercentiles[4],
                  s.genuinePercentiles[5], s.genuinePercentiles[6]);

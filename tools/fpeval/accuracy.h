@@ -44,6 +44,9 @@ struct Options {
 Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options);
 
 inline constexpr int kMarginBelowThreshold = 10;  // a threshold this far above the highest impostor score
+// Verification captures per impression, and the tries of a three-touch attempt.
+inline constexpr int kProbesPerImpression = 5;
+inline constexpr int kThreeTouchTries = 3;
 
 struct Summary {
     int fingers = 0, enrolFailures = 0;
@@ -60,6 +63,11 @@ struct Summary {
     int eerThreshold = 0;
     double fnmrAtZeroFmr = 0;  // at the lowest threshold with no false match
     int zeroFmrThreshold = 0;
+    // Three-touch attempts: the first three verification captures of one
+    // impression (captures 5i .. 5i+2) tried in order, failed when none is
+    // accepted; every attempt of a finger that did not enrol fails.
+    int threeTouchAttempts = 0, threeTouchFailures = 0;
+    double threeTouchFailureRate = 0;
     int genuinePercentiles[7] = {};  // min, 5, 25, 50, 75, 95, max
     int impostorPercentiles[7] = {};
 };

@@ -36,7 +36,9 @@ void usage(FILE *out) {
         "Rows: each set; 'real' = real sets' captures against real sets' templates; 'all' = every\n"
         "capture against every template (impostor volume from generated and SFinGe fingers).\n"
         "prodFNMR counts the captures of fingers that did not enrol as rejections; prod@m+10 is the\n"
-        "same at a threshold 10 above the highest impostor score.\n",
+        "same at a threshold 10 above the highest impostor score. 3touch% is the share of three-touch\n"
+        "attempts (the first three captures of one impression, none accepted) that fail; a finger that\n"
+        "did not enrol fails all of them.\n",
         out);
 }
 
