@@ -36,4 +36,20 @@ TEST(Fpeval, SummaryCountsAtTheServiceThreshold) {
     EXPECT_NEAR(s.fnmrAtZeroFmr, 2.0 / 3, 1e-9);
 }
 
+// An impression fails the three-touch check only when none of its first
+// three captures is accepted; the fourth and fifth do not rescue it, and an
+// attempt outside the finger's captures is ignored rather than read past.
+TEST(Fpeval, ThreeTouchFailsAnImpressionOnlyWhenItsFirstThreeCapturesFail) {
+    fpeval::Evaluation ev;
+    ev.fingers = {{true, 10, 10}, {true, 10, 5}};
+    ev.attempts = {{true, 0, 2, 0, 90},    // first impression: third touch accepted
+                   {true, 0, 8, 0, 90},    // second impression: fourth touch only
+                   {true, 1, 0, 1, 45},    // not above the threshold
+                   {true, 1, 7, 1, 90},    // beyond the finger's five captures
+                   {false, 1, 1, 0, 99}};  // impostor acceptances never count
+    const fpeval::Summary s = fpeval::summarise(ev, {0, 1});
+    EXPECT_EQ(s.threeTouchAttempts, 3);
+    EXPECT_EQ(s.threeTouchFailures, 2);
+}
+
 }  // namespace

@@ -101,8 +101,13 @@ void threeTouch(const Evaluation &ev, const std::vector<bool> &in, Summary &s) {
     // Accepted genuine captures by finger and capture index.
     std::vector<std::vector<bool>> accepted(ev.fingers.size());
     for (size_t f = 0; f < ev.fingers.size(); ++f) accepted[f].assign(static_cast<size_t>(ev.fingers[f].probes), false);
-    for (const Attempt &a : ev.attempts)
-        if (a.genuine && a.score > kAcceptScore) accepted[a.fingerIndex][static_cast<size_t>(a.probeIndex)] = true;
+    // An attempt naming a capture the finger's outcome does not count (a
+    // hand-built or truncated evaluation) cannot be placed in a touch group.
+    for (const Attempt &a : ev.attempts) {
+        if (!a.genuine || a.score <= kAcceptScore || a.probeIndex < 0) continue;
+        std::vector<bool> &row = accepted[static_cast<size_t>(a.fingerIndex)];
+        if (static_cast<size_t>(a.probeIndex) < row.size()) row[static_cast<size_t>(a.probeIndex)] = true;
+    }
     for (size_t f = 0; f < ev.fingers.size(); ++f) {
         if (!in[f]) continue;
         for (int first = 0; first + kThreeTouchTries <= ev.fingers[f].probes; first += kProbesPerImpression) {
