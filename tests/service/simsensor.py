@@ -18,6 +18,7 @@ Every command and every transfer is recorded so tests can assert the order of
 the protocol. Several sensors may sit on one bus.
 """
 import errno
+import gc
 import os
 import struct
 import threading
@@ -494,7 +495,7 @@ class SimBus:
         self.testbed.attach_ioctl(sensor.node, sensor)
         self.sensors.append(sensor)
         if announce:
-            self.testbed.uevent(sensor.syspath, "add")
+            self._uevent(sensor.syspath, "add")
         return sensor
 
     def remove(self, sensor, announce=True):
@@ -502,11 +503,17 @@ class SimBus:
         "remove" uevent is sent (`announce`) and it is gone from /sys and /dev."""
         sensor.unplug()
         if announce:
-            self.testbed.uevent(sensor.syspath, "remove")
+            self._uevent(sensor.syspath, "remove")
         self.testbed.detach_ioctl(sensor.node)
         sensor.close_wakeup()
         self.testbed.remove_device(sensor.syspath)
         self.sensors.remove(sensor)
+
+    def _uevent(self, syspath, action):
+        # The preload finds the testbed through UMOCKDEV_DIR in this process's
+        # environment, which a finalised testbed unsets, even another one's.
+        os.environ["UMOCKDEV_DIR"] = self.testbed.get_root_dir()
+        self.testbed.uevent(syspath, action)
 
     def env(self):
         return {"LD_PRELOAD": "libumockdev-preload.so.0", "UMOCKDEV_DIR": self.testbed.get_root_dir()}
@@ -515,3 +522,7 @@ class SimBus:
         for sensor in self.sensors:
             self.testbed.detach_ioctl(sensor.node)
             sensor.close_wakeup()
+        # Finalise the testbed now, not whenever the collector reaches it in a
+        # later test, where it would unset that test's UMOCKDEV_DIR.
+        self.testbed = None
+        gc.collect()
