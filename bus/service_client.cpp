@@ -149,7 +149,7 @@ CallResult ServiceClient::callOther(const char *destination, const char *path, c
 }
 
 CallResult ServiceClient::getProperty(const char *property, int timeoutMs) {
-    MessagePtr message = serviceCall(owner_, kPropertiesInterface, "Get");
+    MessagePtr message = serviceCall(owner_, kPropertiesInterface, method::kGet);
     const char *interface = kServiceInterface;
     if (!message || !dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
                                               DBUS_TYPE_INVALID))

@@ -16,16 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "contract.h"
 #include "dbus_handles.h"
 
 namespace vekobus {
-
-inline constexpr const char *kServiceName = "com.vekoid.fprint";
-inline constexpr const char *kServiceInterface = "com.vekoid.fprint";
-inline constexpr const char *kServicePath = "/com/vekoid";
-inline constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
-// Where the system bus listens when nothing says otherwise.
-inline constexpr const char *kSystemBusAddress = "unix:path=/var/run/dbus/system_bus_socket";
 
 // How a method call ended: a reply, an error reply, no reply in time, or the
 // bus or the service gone.

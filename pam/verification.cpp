@@ -26,14 +26,8 @@ constexpr int kStopCallMs = 800;
 // Longest wait for one answer while the authentication's time lasts.
 constexpr int kCallMs = 5000;
 
-// VerifyStatus codes.
-constexpr int kMatch = 0;
-constexpr int kEnded = 2;  // nothing to compare, unusable touch, or stopped
-constexpr int kNoMatch = 3;
-constexpr int kSensorFailed = 4;
-
-// The service's answer to a claim while another program holds the device.
-constexpr const char *kBusyAnswer = "device busy.";
+namespace method = vekobus::method;
+namespace verify = vekobus::verify;
 
 // Longest piece of a service's answer copied into the log.
 constexpr size_t kLoggedAnswer = 120;
@@ -55,7 +49,7 @@ std::string describe(const CallResult &result) {
 // Number of fingers the service stores for `user`; -1 when it cannot tell.
 int countFingers(ServiceClient &link, const std::string &user, const ModuleLog &log) {
     const char *id = user.c_str();
-    CallResult result = link.call("ListFingers", kCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+    CallResult result = link.call(method::kListFingers, kCallMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     if (result.status != Call::kReplied) {
         log.debug("ListFingers: " + describe(result));
         return -1;
@@ -91,7 +85,7 @@ class DeviceHold {
     ~DeviceHold() {
         if (!verifying_ && !claimed_) return;
         link_.setDeadline(ServiceClient::nowMs() + kCleanUpMs);
-        if (verifying_) logFailure("StopVerify", link_.call("StopVerify", kStopCallMs, DBUS_TYPE_INVALID));
+        if (verifying_) logFailure("StopVerify", link_.call(method::kStopVerify, kStopCallMs, DBUS_TYPE_INVALID));
         if (claimed_) release();
     }
 
@@ -105,8 +99,8 @@ class DeviceHold {
         claimed_ = result.status != Call::kRefused;
         if (result.status == Call::kReplied) return Claimed::kYes;
         logFailure("Claim", result);
-        if (result.status == Call::kRefused && result.errorName == DBUS_ERROR_FAILED &&
-            result.errorMessage == kBusyAnswer)
+        if (result.status == Call::kRefused && result.errorName == vekobus::answer::kErrorFailed &&
+            result.errorMessage == vekobus::answer::kDeviceBusy)
             return Claimed::kBusy;
         return Claimed::kNo;
     }
@@ -115,14 +109,15 @@ class DeviceHold {
     bool verify() {
         verifying_ = true;
         const char *any = "any";
-        return logFailure("Verify", link_.call("Verify", kCallMs, DBUS_TYPE_STRING, &any, DBUS_TYPE_INVALID));
+        return logFailure("Verify", link_.call(method::kVerify, kCallMs, DBUS_TYPE_STRING, &any, DBUS_TYPE_INVALID));
     }
 
   private:
     CallResult claimCall(bool on, int timeoutMs) {
         const char *id = user_.c_str();
         dbus_bool_t value = on ? TRUE : FALSE;
-        return link_.call("Claim", timeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID);
+        return link_.call(method::kClaim, timeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value,
+                          DBUS_TYPE_INVALID);
     }
 
     void release() {
@@ -166,17 +161,17 @@ int awaitMatch(const Options &options, const std::string &user, ServiceClient &l
         // after an unusable touch: it is started again for the next try.
         bool restart = false;
         switch (status.code) {
-        case kMatch:
+        case verify::kMatch:
             if (status.id == user) return PAM_SUCCESS;
             log.debug("the touch matched a finger of another user");
             restart = true;
             break;
-        case kNoMatch:
+        case verify::kNoMatch:
             break;
-        case kEnded:
+        case verify::kEnded:
             restart = true;
             break;
-        case kSensorFailed:
+        case verify::kSensorFailed:
             conversation.error(text::kReaderFailed);
             return PAM_AUTHINFO_UNAVAIL;
         default:
@@ -219,7 +214,7 @@ int verifyUser(const Options &options, const std::string &user, Conversation &co
         if (fingers == 0) log.debug("no finger enrolled for " + user);
         return PAM_AUTHINFO_UNAVAIL;
     }
-    if (!link.follow({"VerifyStatus"}, kCallMs, problem)) {
+    if (!link.follow({vekobus::signal::kVerifyStatus}, kCallMs, problem)) {
         log.debug(problem);
         return PAM_AUTHINFO_UNAVAIL;
     }

@@ -12,6 +12,8 @@
 
 namespace {
 
+namespace method = vekobus::method;
+
 // The bus answers at once; this only guards against a bus that hangs.
 constexpr int kBusAnswerMs = 1000;
 // A question that may wait for a person typing a password.
@@ -131,12 +133,12 @@ Caller vkCallerOf(DBusMessage *call) {
 
 Access vkAccessNeeded(DBusMessage *call, const Caller &caller) {
     const char *member = dbus_message_get_member(call);
-    if (!dbus_message_has_interface(call, kServiceInterface) || member == nullptr) return Access::kFree;
-    if (strcmp(member, "Verify") == 0) return Access::kVerify;
-    const bool ownFinger = strcmp(member, "Enroll") == 0 || strcmp(member, "DeleteFinger") == 0 ||
-                           strcmp(member, "DeleteAllFingers") == 0 || strcmp(member, "RenameFinger") == 0;
-    const bool list = strcmp(member, "ListFingers") == 0;
-    const bool claim = strcmp(member, "Claim") == 0;
+    if (!dbus_message_has_interface(call, vekobus::kServiceInterface) || member == nullptr) return Access::kFree;
+    if (strcmp(member, method::kVerify) == 0) return Access::kVerify;
+    const bool ownFinger = strcmp(member, method::kEnroll) == 0 || strcmp(member, method::kDeleteFinger) == 0 ||
+                           strcmp(member, method::kDeleteAllFingers) == 0 || strcmp(member, method::kRenameFinger) == 0;
+    const bool list = strcmp(member, method::kListFingers) == 0;
+    const bool claim = strcmp(member, method::kClaim) == 0;
     if (!ownFinger && !list && !claim) return Access::kFree;
     const char *id = firstString(call);
     if (id == nullptr) return Access::kFree;

@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kMaxStages = QV_ENROL_TOUCHES_PROFILE2;
 constexpr int kMaxFingersPerUser = 10;
-constexpr int kTimeoutsBeforeRestart = 4;
 
 uint8_t m_opFeatureArr[kMaxStages][QV_TEMPLATE_SIZE];
 int32_t m_opnCharNumArr[kMaxStages][QV_INFO_WORDS];
@@ -31,7 +30,17 @@ int m_enrolStages = QV_ENROL_TOUCHES;
 uint8_t m_opFeatureLastMerge[QV_TEMPLATE_SIZE];
 uint8_t m_opFeatureOut[QV_TEMPLATE_SIZE];
 
-void signal(uint32_t type, uint32_t arg) { vkSigEnrollStatus(m_usrname, type, arg); }
+namespace enroll = vekobus::enroll;
+
+void signal(int32_t code, int32_t arg) {
+    vkSigEnrollStatus(m_usrname, static_cast<uint32_t>(code), static_cast<uint32_t>(arg));
+}
+
+// A stopped enrolment ends with its stop signal.
+void stopped() {
+    _vklogstr("enroll block");
+    signal(enroll::kRefused, enroll::kStoppedOrNotStored);
+}
 
 // Merges the capture of stage n into the template so far. False when the
 // library refused; at stage 2 the refused capture then becomes the base.
@@ -68,11 +77,11 @@ Next acceptCapture(int &lastTransfer) {
     // A touch that is not taken is told with its reason, so the person can
     // place the finger better; the stage stays.
     if (rc != 1) {
-        vkSigEnrollRetry(m_usrname, kRetryUnusable);
+        vkSigEnrollRetry(m_usrname, vekobus::retry::kUnusable);
         return Next::Restart;
     }
     if (!mergeStage(n)) {
-        vkSigEnrollRetry(m_usrname, kRetryNoOverlap);
+        vkSigEnrollRetry(m_usrname, vekobus::retry::kNoOverlap);
         return Next::Restart;
     }
     _vklog("stage=%d", n);
@@ -82,57 +91,49 @@ Next acceptCapture(int &lastTransfer) {
         // enrolment ends as "name exists", as it would have at its start.
         const int saved = SaveToMinutiaeFile();
         if (saved == 0)
-            signal(0, 0);
+            signal(enroll::kDone, 0);
         else
-            signal(1, saved == kStoreNameTaken ? 2 : 3);
+            signal(enroll::kRefused, saved == kStoreNameTaken ? enroll::kNameExists : enroll::kStoppedOrNotStored);
         return Next::Finish;
     }
-    signal(2, progressTens(n));
+    signal(enroll::kProgress, static_cast<int32_t>(progressTens(n)));
     m_enrol_stage = n + 1;
     return Next::Restart;
 }
 
 void *ExecThreadEnroll(void *) {
+    static constexpr CaptureLabels kLabels{"enroll", "enroll"};
     int lastTransfer = 0;
     vkIdentify();
-    for (;;) {
-        lastTransfer = vkCaptureStart(kCaptureEnroll);
-        if (lastTransfer != 0) {
-            // Closing the sensor to stop the worker also ends up here.
-            if (g_enrollWorker.exit) {
-                _vklogstr("enroll block");
-                signal(1, 3);
-            } else {
-                _vklogstr("enroll tx fail");
-                signal(4, 0);
-            }
+    for (bool going = true; going;) {
+        switch (vkCaptureStep(kCaptureEnroll, g_enrollWorker.exit, kLabels, &lastTransfer)) {
+        case CaptureOutcome::kSensorFailed:
+            _vklogstr("enroll tx fail");
+            signal(enroll::kSensorFailed, 0);
+            going = false;
             break;
-        }
-        bool stored = false;
-        for (int tries = 0;;) {
-            lastTransfer = vkCaptureReadFirst();
-            if (g_enrollWorker.exit) break;
-            if (lastTransfer == kUsbTimedOut) {
-                _vklog("enroll loop %d", tries);
-                if (++tries < kTimeoutsBeforeRestart) continue;
+        case CaptureOutcome::kStopped:
+            stopped();
+            going = false;
+            break;
+        case CaptureOutcome::kCaptured:
+            vkCaptureStore();
+            if (acceptCapture(lastTransfer) == Next::Finish) {
+                going = false;
                 break;
             }
-            if (lastTransfer != 0) break;
-            lastTransfer = vkCaptureReadRest();
-            _vklog("enroll 2nd %d", lastTransfer);
-            if (lastTransfer == 0) {
-                vkCaptureStore();
-                stored = true;
+            [[fallthrough]];
+        case CaptureOutcome::kCancelled:
+        case CaptureOutcome::kTimedOut:
+            // The capture is taken again, unless a stop came meanwhile.
+            if (g_enrollWorker.exit) {
+                stopped();
+                going = false;
+                break;
             }
+            stopfp();
             break;
         }
-        if (stored && acceptCapture(lastTransfer) == Next::Finish) break;
-        if (g_enrollWorker.exit) {
-            _vklogstr("enroll block");
-            signal(1, 3);
-            break;
-        }
-        stopfp();
     }
     memset(g_imgbuf, 0, sizeof g_imgbuf);
     _vklog("enroll thread exit %x", static_cast<unsigned>(lastTransfer));
@@ -156,14 +157,14 @@ int vkEnrollFp(const char *id, const char *finger) {
     vkLstFp(id, list, &count);
     if (count > kMaxFingersPerUser - 1) {
         _vklogstr("finger num >10");
-        signal(1, 4);
+        signal(enroll::kRefused, enroll::kTooManyFingers);
         return 0;
     }
     const char *name = list;
     for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
         if (strcmp(name, finger) == 0) {
             _vklogstr("finger exist");
-            signal(1, 2);
+            signal(enroll::kRefused, enroll::kNameExists);
             return 0;
         }
     }

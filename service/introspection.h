@@ -2,8 +2,6 @@
 // busctl, D-Bus browsers) what the service offers.
 #pragma once
 
-inline constexpr const char *kIntrospectableInterface = "org.freedesktop.DBus.Introspectable";
-
 // The description of the object at `path` (null counts as "/"): the
 // service's interface at "/com/vekoid", at "/" and wherever else a call may
 // be sent (the service accepts its methods on any path), with the child nodes

@@ -30,7 +30,7 @@ int sendStatus(const char *member, const char *id, uint32_t type, uint32_t arg,
         _vklogstr("Message Null");
         return 0;
     }
-    MessagePtr signal(dbus_message_new_signal(kSignalPath, kServiceInterface, member));
+    MessagePtr signal(dbus_message_new_signal(vekobus::kServicePath, vekobus::kServiceInterface, member));
     if (!signal) {
         _vklogstr("Message Null");
         return 0;
@@ -66,36 +66,44 @@ void vkSetStatusDestination(const char *busName) {
 }
 
 void vkEnrollStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out) {
+    namespace enroll = vekobus::enroll;
     memset(out, 0, sizeof *out);
     out->id = id;
     out->code = static_cast<int32_t>(type);
-    switch (type) {
-    case 1:
-        setPayload(out, arg == 4 ? "{\"subcode\":4}" : arg == 2 ? "{\"subcode\":2}" : "{\"subcode\":3}");
+    switch (static_cast<int32_t>(type)) {
+    case enroll::kRefused: {
+        // Too many fingers, the name exists; anything else: stopped, or the file was not written.
+        const int32_t subcode = static_cast<int32_t>(arg) == enroll::kTooManyFingers ? enroll::kTooManyFingers
+                                : static_cast<int32_t>(arg) == enroll::kNameExists   ? enroll::kNameExists
+                                                                                     : enroll::kStoppedOrNotStored;
+        snprintf(out->payload, sizeof out->payload, "{\"subcode\":%d}", static_cast<int>(subcode));
         break;
-    case 2: {
+    }
+    case enroll::kProgress: {
         uint32_t progress = arg >= kProgressMax / kProgressPerStage ? kProgressMax : arg * kProgressPerStage;
         snprintf(out->payload, sizeof out->payload, "{\"progress\":%u}", progress);
         break;
     }
-    default:  // 0 finished, 4 capture start failed: no payload
+    default:  // done, capture start failed: no payload
         break;
     }
 }
 
 void vkVerifyStatusFields(const char *id, uint32_t type, uint32_t arg, StatusFields *out) {
+    namespace verify = vekobus::verify;
     memset(out, 0, sizeof *out);
     // Only a match names the user.
-    out->id = type == 0 ? id : "";
+    out->id = static_cast<int32_t>(type) == verify::kMatch ? id : "";
     out->code = static_cast<int32_t>(type);
-    switch (type) {
-    case 2:
-        setPayload(out, "{\"subcode\":1}");
+    switch (static_cast<int32_t>(type)) {
+    case verify::kEnded:
+        snprintf(out->payload, sizeof out->payload, "{\"subcode\":%d}", static_cast<int>(verify::kEndedSubcode));
         break;
-    case 3:
-        setPayload(out, arg == 0 ? "{\"subcode\":3}" : "{\"subcode\":5}");
+    case verify::kNoMatch:
+        snprintf(out->payload, sizeof out->payload, "{\"subcode\":%d}",
+                 static_cast<int>(arg == 0 ? verify::kNothingScored : verify::kWeakScore));
         break;
-    default:  // 0 matched, 4 capture start failed: no payload
+    default:  // matched, capture start failed: no payload
         break;
     }
 }
@@ -104,19 +112,20 @@ void vkEnrollRetryFields(const char *id, uint32_t code, StatusFields *out) {
     memset(out, 0, sizeof *out);
     out->id = id;
     out->code = static_cast<int32_t>(code);
-    setPayload(out, code == kRetryUnusable ? "{\"reason\":\"unusable\"}" : "{\"reason\":\"no-overlap\"}");
+    setPayload(out, static_cast<int32_t>(code) == vekobus::retry::kUnusable ? "{\"reason\":\"unusable\"}"
+                                                                            : "{\"reason\":\"no-overlap\"}");
 }
 
 int vkSigEnrollRetry(const char *id, uint32_t code) {
-    return sendStatus("EnrollRetry", id, code, 0, [](const char *who, uint32_t type, uint32_t, StatusFields *out) {
-        vkEnrollRetryFields(who, type, out);
-    });
+    return sendStatus(
+        vekobus::signal::kEnrollRetry, id, code, 0,
+        [](const char *who, uint32_t type, uint32_t, StatusFields *out) { vkEnrollRetryFields(who, type, out); });
 }
 
 int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg) {
-    return sendStatus("EnrollStatus", id, type, arg, vkEnrollStatusFields);
+    return sendStatus(vekobus::signal::kEnrollStatus, id, type, arg, vkEnrollStatusFields);
 }
 
 int vkSigVerifyStatus(const char *id, uint32_t type, uint32_t arg) {
-    return sendStatus("VerifyStatus", id, type, arg, vkVerifyStatusFields);
+    return sendStatus(vekobus::signal::kVerifyStatus, id, type, arg, vkVerifyStatusFields);
 }

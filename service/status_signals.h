@@ -6,13 +6,11 @@
 
 #include <cstdint>
 
+#include "contract.h"
+
 // The service's only bus connection. The main loop reads it and replies on it;
 // the workers send signals on it from their own threads.
 extern DBusConnection *m_conn;
-
-inline constexpr const char *kServiceName = "com.vekoid.fprint";
-inline constexpr const char *kServiceInterface = "com.vekoid.fprint";
-inline constexpr const char *kSignalPath = "/com/vekoid";
 
 // The three arguments of one status signal.
 struct StatusFields {
@@ -35,8 +33,7 @@ void vkSetStatusDestination(const char *busName);
 int vkSigEnrollStatus(const char *id, uint32_t type, uint32_t arg);
 int vkSigVerifyStatus(const char *id, uint32_t type, uint32_t arg);
 
-// EnrollRetry: a touch of the enrolment of `id` that was not taken, and why.
-inline constexpr uint32_t kRetryUnusable = 1;   // it gave no template
-inline constexpr uint32_t kRetryNoOverlap = 2;  // it could not be joined to the earlier touches
+// EnrollRetry: a touch of the enrolment of `id` that was not taken, and why
+// (vekobus::retry: it gave no template, or could not be joined to the earlier touches).
 void vkEnrollRetryFields(const char *id, uint32_t code, StatusFields *out);
 int vkSigEnrollRetry(const char *id, uint32_t code);

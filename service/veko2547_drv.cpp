@@ -18,8 +18,6 @@ constexpr int32_t kIdentityReadFactor = 10;
 constexpr int32_t kFirstPartFactor = 10;
 constexpr int32_t kRestFactor = 20;
 constexpr int32_t kIdentityReplyLength = 8;
-// Time-outs in a row after which the capture is started again.
-constexpr int kTimeoutsBeforeRestart = 4;
 
 // Takes a table row for the next open and for the workers.
 void takeModel(const DeviceModel &model) {
@@ -188,22 +186,47 @@ void vkCaptureStore() {
     setCapture_Image();
 }
 
+CaptureOutcome vkCaptureStep(CaptureMode mode, const std::atomic<int32_t> &stop, const CaptureLabels &labels,
+                             int *last) {
+    *last = vkCaptureStart(mode);
+    // Closing the sensor to stop the worker also makes the start fail.
+    if (*last != 0) return stop ? CaptureOutcome::kStopped : CaptureOutcome::kSensorFailed;
+    for (int timeouts = 0;;) {
+        *last = vkCaptureReadFirst();
+        if (stop) return CaptureOutcome::kStopped;
+        if (*last == kUsbReadTimedOut) {
+            _vklog("%s loop %d", labels.timeoutName, timeouts);
+            if (++timeouts < kTimeoutsBeforeRestart) continue;
+            return CaptureOutcome::kTimedOut;
+        }
+        if (*last == kUsbReadCancelled) return CaptureOutcome::kCancelled;
+        if (*last != 0) return CaptureOutcome::kTimedOut;
+        *last = vkCaptureReadRest();
+        _vklog("%s 2nd %d", labels.restName, *last);
+        if (*last == 0) return CaptureOutcome::kCaptured;
+        if (stop) return CaptureOutcome::kStopped;
+        return *last == kUsbReadCancelled ? CaptureOutcome::kCancelled : CaptureOutcome::kTimedOut;
+    }
+}
+
 int vkCaptureImage(CaptureMode mode, const std::atomic<int32_t> &stopFlag) {
+    static constexpr CaptureLabels kLabels{"capture", "capture"};
     for (;;) {
         if (stopFlag) return kCaptureStopped;
-        int rc = vkCaptureStart(mode);
-        if (rc != 0) return rc;
-        for (int timeouts = 0;;) {
-            rc = vkCaptureReadFirst();
-            if (stopFlag) return kCaptureStopped;
-            if (rc == kUsbReadTimedOut && ++timeouts < kTimeoutsBeforeRestart) continue;
-            if (rc == 0) rc = vkCaptureReadRest();
-            if (rc == 0) {
-                vkCaptureStore();
-                return 0;
-            }
-            if (rc == kUsbReadCancelled || rc == kUsbErrNoDevice) return rc;
-            break;  // four time-outs, a short part or a failed read: start again
+        int last = 0;
+        switch (vkCaptureStep(mode, stopFlag, kLabels, &last)) {
+        case CaptureOutcome::kCaptured:
+            vkCaptureStore();
+            return 0;
+        case CaptureOutcome::kStopped:
+            return kCaptureStopped;
+        case CaptureOutcome::kCancelled:
+            return kUsbReadCancelled;
+        case CaptureOutcome::kSensorFailed:
+            return last;
+        case CaptureOutcome::kTimedOut:
+            if (last == kUsbErrNoDevice) return last;
+            break;
         }
         stopfp();
     }

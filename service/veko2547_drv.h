@@ -15,9 +15,8 @@
 //   freeCapture_Image();
 //   stopfp();                                  // end command before restarting
 //
-// vkCaptureImage runs the whole cycle up to a stored image, restarting the
-// capture after four time-outs in a row or a failed read, and gives up when
-// the stop flag is set or the sensor cannot be written. A stop operation sets
+// vkCaptureStep runs one capture and says how it ended (CaptureOutcome); the
+// workers dispatch on it. vkCaptureImage runs captures up to a stored image. A stop operation sets
 // its flag and calls vkCaptureCancel, which cancels the transfer in flight
 // (and refuses the next one), so the worker sees the flag at once even when
 // the sensor takes nothing.
@@ -104,7 +103,32 @@ int vkCaptureReadFirst();
 int vkCaptureReadRest();
 // After a complete image: the end command, then the image into the ring.
 void vkCaptureStore();
-// Runs the cycle until one image is in the ring (0), the stop flag is set
+// What one capture of a worker ended with.
+enum class CaptureOutcome {
+    kCaptured,      // a whole image is in g_imgbuf (not yet in the ring)
+    kStopped,       // the worker's stop flag was seen
+    kCancelled,     // a read was cancelled without a stop
+    kSensorFailed,  // the start command could not be written
+    kTimedOut,      // no image: kTimeoutsBeforeRestart time-outs in a row, a short or a failed read
+};
+
+// Reads that time out in a row before a capture is started again.
+inline constexpr int kTimeoutsBeforeRestart = 4;
+
+// The names in one worker's log lines of its captures: "<timeoutName> loop N"
+// for a read that timed out, "<restName> 2nd R" for the second read's result.
+struct CaptureLabels {
+    const char *timeoutName;  // "enroll", "verf"
+    const char *restName;     // "enroll", "verify"
+};
+
+// One capture: the start command of `mode`, the first part (read again after
+// a time-out, up to kTimeoutsBeforeRestart reads), then the rest. The stop
+// flag is looked at after every read and after a failed start. `last` gets the
+// last transfer result (for the worker's last log line).
+CaptureOutcome vkCaptureStep(CaptureMode mode, const std::atomic<int32_t> &stop, const CaptureLabels &labels,
+                             int *last);
+// Captures until one image is in the ring (0), the stop flag is set
 // (kCaptureStopped), a read is cancelled (8) or the sensor cannot be written
 // (the transport's result).
 int vkCaptureImage(CaptureMode mode, const std::atomic<int32_t> &stopFlag);

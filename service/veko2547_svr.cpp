@@ -26,12 +26,10 @@
 namespace {
 
 constexpr const char *kVersion = "1.1.0.4";
-constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
-constexpr const char *kErrorFailed = "org.freedesktop.DBus.Error.Failed";
-constexpr const char *kErrorInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
-constexpr const char *kInvalidArgsText = "paramit error.";
-constexpr const char *kErrorAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-constexpr const char *kNotAuthorisedText = "not authorised.";
+namespace answer = vekobus::answer;
+namespace method = vekobus::method;
+using vekobus::kPropertiesInterface;
+using vekobus::kServiceInterface;
 
 // Pause after starting the log so the writer has read the flag file once.
 constexpr useconds_t kLogStartPauseUs = 100000;
@@ -80,14 +78,14 @@ void replyError(DBusMessage *call, const char *name, const char *text) {
     sendAndFlush(reply.get(), "send fail");
 }
 
-void replyFailed(DBusMessage *call, const char *text) { replyError(call, kErrorFailed, text); }
+void replyFailed(DBusMessage *call, const char *text) { replyError(call, answer::kErrorFailed, text); }
 
 // Decodes the call's arguments; on failure answers InvalidArgs and returns false.
 template <typename... Args>
 bool decodeArgs(DBusMessage *call, Args... args) {
     ScopedDBusError error;
     if (dbus_message_get_args(call, error.get(), args..., DBUS_TYPE_INVALID)) return true;
-    replyError(call, kErrorInvalidArgs, kInvalidArgsText);
+    replyError(call, answer::kErrorInvalidArgs, answer::kInvalidArgs);
     return false;
 }
 
@@ -99,12 +97,12 @@ bool isStoreName(const char *name) { return vkIsStoreName(name); }
 // ---- handlers ----
 
 // Whether the caller may act on the claimed device: it holds the claim, or
-// (`unclaimedToo`) nobody does. Otherwise answers "not claimed.".
+// (`unclaimedToo`) nobody does. Otherwise answers answer::kNotClaimed.
 bool mayUseDevice(DBusMessage *call, bool unclaimedToo) {
     const char *sender = dbus_message_get_sender(call);
     if (vkClaimHeldBy(sender) || (unclaimedToo && !m_claimed)) return true;
     if (m_claimed) _vklog("claimed by %s, refused %s", vkClaimHolder(), orNull(sender));
-    replyFailed(call, "not claimed.");
+    replyFailed(call, answer::kNotClaimed);
     return false;
 }
 
@@ -124,7 +122,7 @@ void handle_claim(DBusMessage *call) {
     if (claimed) {
         if (vkClaimHeldByOther(sender)) {
             _vklog("claimed by %s, refused %s", vkClaimHolder(), orNull(sender));
-            return replyFailed(call, "device busy.");
+            return replyFailed(call, answer::kDeviceBusy);
         }
         vkClaimTake(sender, id);
     } else {
@@ -140,11 +138,11 @@ void handle_Enroll(DBusMessage *call) {
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger)) return;
     _vklog("--rcved: id=%s, finger=%s", id, finger);
     if (!mayUseDevice(call, false)) return;
-    if (!isStoreName(id) || !isStoreName(finger)) return replyFailed(call, "Enroll fail.");
+    if (!isStoreName(id) || !isStoreName(finger)) return replyFailed(call, answer::kEnrollFail);
     // The sensor is reopened below: a running worker must end first.
-    if (!vkStopAllWorkers()) return replyFailed(call, "Enroll fail.");
-    if (vkOpenDev() != 0) return replyFailed(call, "OpenDevice fail.");
-    if (vkEnrollFp(id, finger) != 0) return replyFailed(call, "Enroll fail.");
+    if (!vkStopAllWorkers()) return replyFailed(call, answer::kEnrollFail);
+    if (vkOpenDev() != 0) return replyFailed(call, answer::kOpenDeviceFail);
+    if (vkEnrollFp(id, finger) != 0) return replyFailed(call, answer::kEnrollFail);
     replyEmpty(call);
 }
 
@@ -161,12 +159,12 @@ void handle_Verify(DBusMessage *call) {
     if (!mayUseDevice(call, false)) return;
     // The finger only filters stored names; empty and "any" mean every finger.
     if (finger[0] != '\0' && strcmp(finger, "any") != 0 && !isStoreName(finger))
-        return replyFailed(call, "Verify fail.");
-    if (!vkStopAllWorkers()) return replyFailed(call, "Verify fail.");
-    if (vkOpenDev() != 0) return replyFailed(call, "No Device.");
+        return replyFailed(call, answer::kVerifyFail);
+    if (!vkStopAllWorkers()) return replyFailed(call, answer::kVerifyFail);
+    if (vkOpenDev() != 0) return replyFailed(call, answer::kNoDevice);
     // A user other than root verifies against the fingers the device is
     // claimed for (their own, unless polkit let them claim another's) only.
-    if (vkVerifyFp(finger, !s_caller.isRoot()) != 0) return replyFailed(call, "Verify fail.");
+    if (vkVerifyFp(finger, !s_caller.isRoot()) != 0) return replyFailed(call, answer::kVerifyFail);
     replyEmpty(call);
 }
 
@@ -182,7 +180,7 @@ void handle_DeleteFinger(DBusMessage *call) {
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger)) return;
     _vklog("--rcved: id=%s finger=%s", id, finger);
     if (!isStoreName(id) || !isStoreName(finger) || vkDelFp(id, finger) != 0)
-        return replyFailed(call, "DeleteFinger fail.");
+        return replyFailed(call, answer::kDeleteFingerFail);
     replyEmpty(call);
 }
 
@@ -191,10 +189,10 @@ void handle_DeleteAllFingers(DBusMessage *call) {
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id)) return;
     _vklog("--rcved: id=%s", id);
     // Nothing is ever removed outside a user's own directory.
-    if (!isStoreName(id)) return replyFailed(call, "DeleteAllFingers fail.");
+    if (!isStoreName(id)) return replyFailed(call, answer::kDeleteAllFingersFail);
     // A user without fingers has nothing to delete: that is no failure. A
     // file that could not be removed is.
-    if (vkDelAllFp(id) == -2) return replyFailed(call, "DeleteAllFingers fail.");
+    if (vkDelAllFp(id) == -2) return replyFailed(call, answer::kDeleteAllFingersFail);
     replyEmpty(call);
 }
 
@@ -231,7 +229,7 @@ void handle_ListFingers(DBusMessage *call) {
     char list[kNameListSize];
     memset(list, 0, sizeof list);
     int32_t count = 0;
-    if (!isStoreName(id) || vkLstFp(id, list, &count) != 0) return replyFailed(call, "ListFingers fail.");
+    if (!isStoreName(id) || vkLstFp(id, list, &count) != 0) return replyFailed(call, answer::kListFingersFail);
     _vklog("num=%d", count);
     MessagePtr reply(dbus_message_new_method_return(call));
     if (!reply || !appendFingerList(reply.get(), list, count)) {
@@ -248,7 +246,7 @@ void handle_RenameFinger(DBusMessage *call) {
     if (!decodeArgs(call, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger, DBUS_TYPE_STRING, &newname)) return;
     _vklog("--rcved: id=%s finger=%s newname=%s", id, finger, newname);
     if (!isStoreName(id) || !isStoreName(finger) || !isStoreName(newname) || vkRenameFp(id, finger, newname) != 0)
-        return replyFailed(call, "RenameFinger fail.");
+        return replyFailed(call, answer::kRenameFingerFail);
     replyEmpty(call);
 }
 
@@ -307,18 +305,18 @@ struct MethodEntry {
 
 // Tested in this order; the first match handles the call.
 const MethodEntry kMethods[] = {
-    {kServiceInterface, "Claim", "handle_claim", handle_claim},
-    {kServiceInterface, "Enroll", "handle_Enroll", handle_Enroll},
-    {kServiceInterface, "StopEnroll", "handle_StopEnroll", handle_StopEnroll},
-    {kServiceInterface, "Verify", "handle_Verify", handle_Verify},
-    {kServiceInterface, "StopVerify", "handle_StopVerify", handle_StopVerify},
-    {kServiceInterface, "DeleteFinger", "handle_DeleteFinger", handle_DeleteFinger},
-    {kServiceInterface, "DeleteAllFingers", "handle_DeleteAllFingers", handle_DeleteAllFingers},
-    {kServiceInterface, "ListFingers", "handle_ListFingers", handle_ListFingers},
-    {kServiceInterface, "RenameFinger", "handle_RenameFinger", handle_RenameFinger},
-    {kPropertiesInterface, "Get", "handle_GetProperty", handle_GetProperty},
-    {kPropertiesInterface, "GetAll", "handle_GetAllProperty", handle_GetAllProperty},
-    {kIntrospectableInterface, "Introspect", "handle_Introspect", handle_Introspect},
+    {kServiceInterface, method::kClaim, "handle_claim", handle_claim},
+    {kServiceInterface, method::kEnroll, "handle_Enroll", handle_Enroll},
+    {kServiceInterface, method::kStopEnroll, "handle_StopEnroll", handle_StopEnroll},
+    {kServiceInterface, method::kVerify, "handle_Verify", handle_Verify},
+    {kServiceInterface, method::kStopVerify, "handle_StopVerify", handle_StopVerify},
+    {kServiceInterface, method::kDeleteFinger, "handle_DeleteFinger", handle_DeleteFinger},
+    {kServiceInterface, method::kDeleteAllFingers, "handle_DeleteAllFingers", handle_DeleteAllFingers},
+    {kServiceInterface, method::kListFingers, "handle_ListFingers", handle_ListFingers},
+    {kServiceInterface, method::kRenameFinger, "handle_RenameFinger", handle_RenameFinger},
+    {kPropertiesInterface, method::kGet, "handle_GetProperty", handle_GetProperty},
+    {kPropertiesInterface, method::kGetAll, "handle_GetAllProperty", handle_GetAllProperty},
+    {vekobus::kIntrospectableInterface, method::kIntrospect, "handle_Introspect", handle_Introspect},
 };
 
 // The holder of the claim left the bus without giving it back (killed,
@@ -350,7 +348,7 @@ void runHandler(const MethodEntry &entry, DBusMessage *call, const Caller &calle
 void resumeAfterPolkit(DBusMessage *call, bool allowed) {
     const MethodEntry *entry = methodOf(call);
     if (entry == nullptr) return;
-    if (!allowed) return replyError(call, kErrorAccessDenied, kNotAuthorisedText);
+    if (!allowed) return replyError(call, answer::kErrorAccessDenied, answer::kNotAuthorised);
     runHandler(*entry, call, vkCallerOf(call));
 }
 
@@ -375,7 +373,8 @@ void handleMessage(DBusMessage *message) {
     const Caller caller = vkCallerOf(message);
     const Access access = caller.isRoot() ? Access::kFree : vkAccessNeeded(message, caller);
     if (access == Access::kFree) return runHandler(*entry, message, caller);
-    if (!vkAskPolkit(message, access, resumeAfterPolkit)) replyError(message, kErrorAccessDenied, kNotAuthorisedText);
+    if (!vkAskPolkit(message, access, resumeAfterPolkit))
+        replyError(message, answer::kErrorAccessDenied, answer::kNotAuthorised);
 }
 
 // ---- start-up ----
@@ -425,7 +424,7 @@ void connectBus() {
         _vklog("Connection Error(%s) ", error.message());
         exitService(1);
     }
-    int result = dbus_bus_request_name(m_conn, kServiceName, DBUS_NAME_FLAG_REPLACE_EXISTING, error.get());
+    int result = dbus_bus_request_name(m_conn, vekobus::kServiceName, DBUS_NAME_FLAG_REPLACE_EXISTING, error.get());
     if (error.isSet()) {
         _vklog("Requece name error(%s) ", error.message());
         exitService(1);

@@ -26,7 +26,6 @@ char m_finger[kWorkerNameSize];
 
 namespace {
 
-constexpr int kTimeoutsBeforeRestart = 4;
 constexpr int kAcceptScore = 45;  // a match score above this is the same finger
 constexpr int kReportScore = 60;  // a compare result above this is reported as a match
 constexpr int kAccepted = 100;    // compare result of an accepted match
@@ -55,7 +54,9 @@ char s_userList[kUserListSize];
 char m_firstUser[kWorkerNameSize];
 bool m_claimerOnly = false;
 
-void signal(const char *id, uint32_t type, uint32_t arg) { vkSigVerifyStatus(id, type, arg); }
+namespace verify = vekobus::verify;
+
+void signal(const char *id, int32_t code, uint32_t arg) { vkSigVerifyStatus(id, static_cast<uint32_t>(code), arg); }
 
 // The user id into the caller's 64-byte field (ids that long are skipped).
 void copyUser(char *out, const char *user) {
@@ -226,12 +227,12 @@ Next cmpverify() {
     const int score = vkFpMatchScore(m_finger, m_usrname, 1);
     if (score < 0) {
         _vklogstr("no file verify");
-        signal("", 2, 0);
+        signal("", verify::kEnded, 0);
         return Next::Stop;
     }
     if (score <= kReportScore) {
         _vklog("verify continew %d", score);
-        signal("", 3, static_cast<uint32_t>(score));
+        signal("", verify::kNoMatch, static_cast<uint32_t>(score));
         return Next::Continue;
     }
     // The match is announced only while its finger file is still there,
@@ -241,68 +242,50 @@ Next cmpverify() {
     if (!vkIsSameFile(s_matchedPath, s_matchedFile)) {
         store.unlock();
         _vklog("verify match of a removed finger %s", s_matchedPath);
-        signal("", 3, static_cast<uint32_t>(s_matchedScore));
+        signal("", verify::kNoMatch, static_cast<uint32_t>(s_matchedScore));
         return Next::Continue;
     }
     _vklog("verify ok %s", m_usrname);
-    signal(m_usrname, 0, 0);
+    signal(m_usrname, verify::kMatch, 0);
     return Next::Stop;
 }
 
 void *ExecThreadVerify(void *) {
+    static constexpr CaptureLabels kLabels{"verf", "verify"};
     int lastTransfer = 0;
     vkIdentify();
-    for (;;) {
-        lastTransfer = vkCaptureStart(kCaptureVerify);
-        if (lastTransfer != 0) {
-            // Closing the sensor to stop the worker also ends up here.
-            if (g_verifyWorker.exit) {
-                signal("", 2, 0);
-            } else {
-                _vklogstr("verify tx fail");
-                signal("", 4, 0);
-            }
+    for (bool going = true; going;) {
+        switch (vkCaptureStep(kCaptureVerify, g_verifyWorker.exit, kLabels, &lastTransfer)) {
+        case CaptureOutcome::kSensorFailed:
+            _vklogstr("verify tx fail");
+            signal("", verify::kSensorFailed, 0);
+            going = false;
             break;
-        }
-        enum { Restart, Finish, Stopped, Captured } outcome = Restart;
-        for (int tries = 0;;) {
-            lastTransfer = vkCaptureReadFirst();
-            if (g_verifyWorker.exit) {
-                outcome = Stopped;
-                break;
-            }
-            if (lastTransfer == kUsbTimedOut) {
-                _vklog("verf loop %d", tries);
-                if (++tries < kTimeoutsBeforeRestart) continue;
-                break;
-            }
-            if (lastTransfer == kUsbCancelled) {
-                outcome = Finish;
-                break;
-            }
-            if (lastTransfer != 0) break;
-            lastTransfer = vkCaptureReadRest();
-            _vklog("verify 2nd %d", lastTransfer);
-            if (lastTransfer == 0) {
-                outcome = Captured;
-            } else if (g_verifyWorker.exit) {
-                outcome = Stopped;
-            } else if (lastTransfer == kUsbCancelled) {
-                outcome = Finish;
-            }
+        case CaptureOutcome::kStopped:
+            signal("", verify::kEnded, 0);
+            going = false;
             break;
-        }
-        if (outcome == Finish) break;
-        if (outcome == Captured) {
+        case CaptureOutcome::kCancelled:
+            // Cancelled without a stop: the sensor was closed under the worker.
+            going = false;
+            break;
+        case CaptureOutcome::kCaptured:
             stopfp();
-            if (cmpverify() == Next::Stop) break;
-            if (g_verifyWorker.exit) outcome = Stopped;
-        }
-        if (outcome == Stopped) {
-            signal("", 2, 0);
+            if (cmpverify() == Next::Stop) {
+                going = false;
+                break;
+            }
+            if (g_verifyWorker.exit) {
+                signal("", verify::kEnded, 0);
+                going = false;
+                break;
+            }
+            stopfp();
+            break;
+        case CaptureOutcome::kTimedOut:
+            stopfp();
             break;
         }
-        stopfp();
     }
     memset(g_imgbuf, 0, sizeof g_imgbuf);
     _vklog("verify thread exit %x", static_cast<unsigned>(lastTransfer));

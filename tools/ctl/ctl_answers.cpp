@@ -58,7 +58,7 @@ std::string describeFailure(const vekobus::CallResult &result) {
     if (n == DBUS_ERROR_NO_SERVER || n == DBUS_ERROR_FILE_NOT_FOUND || n == DBUS_ERROR_NO_NETWORK ||
         n == DBUS_ERROR_DISCONNECTED)
         return m.empty() ? _("cannot reach the system bus") : format(_("cannot reach the system bus: %s"), m.c_str());
-    if (n == DBUS_ERROR_ACCESS_DENIED && m == "not authorised.")
+    if (n == DBUS_ERROR_ACCESS_DENIED && m == vekobus::answer::kNotAuthorised)
         return _("not allowed: the system's policy (polkit) did not authorise this for your user");
     if (n == DBUS_ERROR_ACCESS_DENIED) return _("the bus refused the call");
     if (n == DBUS_ERROR_NO_REPLY || n == DBUS_ERROR_TIMEOUT || n == DBUS_ERROR_TIMED_OUT)
@@ -69,17 +69,18 @@ std::string describeFailure(const vekobus::CallResult &result) {
         const char *answer;
         const char *text;
     };
+    namespace answer = vekobus::answer;
     static const Meaning kMeanings[] = {
-        {"device busy.", N_("the fingerprint reader is in use by another program")},
-        {"not claimed.", N_("the device is not claimed")},
-        {"OpenDevice fail.", N_("no fingerprint sensor found")},
-        {"No Device.", N_("no fingerprint sensor found")},
-        {"Enroll fail.", N_("the service cannot start an enrolment (invalid name, or the sensor is busy)")},
-        {"Verify fail.", N_("the service cannot start a verification (invalid name, or the sensor is busy)")},
-        {"DeleteFinger fail.", N_("no such finger")},
-        {"DeleteAllFingers fail.", N_("cannot delete the fingers of this user (invalid name)")},
-        {"ListFingers fail.", N_("cannot list the fingers of this user")},
-        {"RenameFinger fail.", N_("cannot rename: no such finger, or the new name is taken")},
+        {answer::kDeviceBusy, N_("the fingerprint reader is in use by another program")},
+        {answer::kNotClaimed, N_("the device is not claimed")},
+        {answer::kOpenDeviceFail, N_("no fingerprint sensor found")},
+        {answer::kNoDevice, N_("no fingerprint sensor found")},
+        {answer::kEnrollFail, N_("the service cannot start an enrolment (invalid name, or the sensor is busy)")},
+        {answer::kVerifyFail, N_("the service cannot start a verification (invalid name, or the sensor is busy)")},
+        {answer::kDeleteFingerFail, N_("no such finger")},
+        {answer::kDeleteAllFingersFail, N_("cannot delete the fingers of this user (invalid name)")},
+        {answer::kListFingersFail, N_("cannot list the fingers of this user")},
+        {answer::kRenameFingerFail, N_("cannot rename: no such finger, or the new name is taken")},
     };
     for (const Meaning &meaning : kMeanings)
         if (m == meaning.answer) return _(meaning.text);

@@ -38,17 +38,9 @@ constexpr size_t kMaxNameLength = 58;
 // compares the fingers of the id that holds the claim first.
 constexpr const char *kClaimId = "veko2547-ctl";
 
-// EnrollStatus / VerifyStatus codes.
-constexpr int kCodeDone = 0;
-constexpr int kCodeRefused = 1;
-constexpr int kCodeProgress = 2;
-constexpr int kCodeEnded = 2;
-constexpr int kCodeNoMatch = 3;
-constexpr int kCodeSensorFailed = 4;
-constexpr int kSubcodeTooMany = 4;
-constexpr int kSubcodeExists = 2;
-// EnrollRetry codes.
-constexpr int kRetryUnusable = 1;
+namespace enroll = vekobus::enroll;
+namespace method = vekobus::method;
+namespace verify = vekobus::verify;
 
 // Generous: polkit may ask the person for a password before the service answers.
 constexpr int kCallTimeoutMs = 130000;
@@ -222,7 +214,7 @@ int cmdStatus(ServiceClient &bus) {
 
 int cmdList(ServiceClient &bus, const std::string &user) {
     const char *id = user.c_str();
-    CallResult result = bus.call("ListFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+    CallResult result = bus.call(method::kListFingers, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     if (result.status != Call::kReplied) return fail(ctl::format(_("list: %s"), ctl::describeFailure(result).c_str()));
     DBusMessageIter it;
     DBusMessageIter array;
@@ -248,12 +240,12 @@ int cmdDelete(ServiceClient &bus, const std::string &user, const std::string *fi
     CallResult result;
     if (finger != nullptr) {
         const char *name = finger->c_str();
-        result =
-            bus.call("DeleteFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
-        if (result.status == Call::kRefused && result.errorMessage == "DeleteFinger fail.")
+        result = bus.call(method::kDeleteFinger, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name,
+                          DBUS_TYPE_INVALID);
+        if (result.status == Call::kRefused && result.errorMessage == vekobus::answer::kDeleteFingerFail)
             return fail(ctl::format(_("delete: user \"%s\" has no finger \"%s\""), user.c_str(), finger->c_str()));
     } else {
-        result = bus.call("DeleteAllFingers", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
+        result = bus.call(method::kDeleteAllFingers, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID);
     }
     if (result.status != Call::kReplied)
         return fail(ctl::format(_("delete: %s"), ctl::describeFailure(result).c_str()));
@@ -269,9 +261,9 @@ int cmdRename(ServiceClient &bus, const std::string &user, const std::string &fi
     const char *id = user.c_str();
     const char *from = finger.c_str();
     const char *to = newname.c_str();
-    CallResult result = bus.call("RenameFinger", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &from,
+    CallResult result = bus.call(method::kRenameFinger, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &from,
                                  DBUS_TYPE_STRING, &to, DBUS_TYPE_INVALID);
-    if (result.status == Call::kRefused && result.errorMessage == "RenameFinger fail.")
+    if (result.status == Call::kRefused && result.errorMessage == vekobus::answer::kRenameFingerFail)
         return fail(ctl::format(_("rename: user \"%s\" has no finger \"%s\", or \"%s\" exists already"), user.c_str(),
                                 finger.c_str(), newname.c_str()));
     if (result.status != Call::kReplied)
@@ -319,7 +311,8 @@ class Claimed {
     CallResult setClaim(bool on) {
         const char *id = id_.c_str();
         dbus_bool_t value = on ? TRUE : FALSE;
-        return bus_.call("Claim", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID);
+        return bus_.call(method::kClaim, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &value,
+                         DBUS_TYPE_INVALID);
     }
 
     ServiceClient &bus_;
@@ -383,7 +376,7 @@ struct Retries {
 // The line for a touch the service did not take.
 const char *retryText(const vekobus::Status &st, Retries &retries) {
     const std::string reason = ctl::jsonString(st.json, "reason");
-    if (st.code == kRetryUnusable || reason == "unusable") {
+    if (st.code == vekobus::retry::kUnusable || reason == "unusable") {
         ++retries.unusable;
         return _("touch not usable: lift and place the finger again");
     }
@@ -411,16 +404,16 @@ int reportEnrolTimeout(const Retries &retries, int timeoutS) {
 
 // The end of an enrolment, reported; `user` and `finger` for the texts.
 int reportEnrolEnd(const vekobus::Status &st, const std::string &user, const std::string &finger) {
-    if (st.code == kCodeDone) {
+    if (st.code == enroll::kDone) {
         std::printf(_("enrolled finger \"%s\" of user \"%s\"\n"), finger.c_str(), user.c_str());
         return kExitOk;
     }
-    if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeTooMany)
+    if (st.code == enroll::kRefused && ctl::jsonInt(st.json, "subcode") == enroll::kTooManyFingers)
         return fail(ctl::format(_("enroll: user \"%s\" already has 10 fingers; delete one first"), user.c_str()));
-    if (st.code == kCodeRefused && ctl::jsonInt(st.json, "subcode") == kSubcodeExists)
+    if (st.code == enroll::kRefused && ctl::jsonInt(st.json, "subcode") == enroll::kNameExists)
         return fail(ctl::format(_("enroll: user \"%s\" already has a finger \"%s\""), user.c_str(), finger.c_str()));
-    if (st.code == kCodeRefused) return fail(_("enroll: enrolment was stopped, or the finger could not be stored"));
-    if (st.code == kCodeSensorFailed) return fail(_("enroll: the sensor did not accept the capture command"));
+    if (st.code == enroll::kRefused) return fail(_("enroll: enrolment was stopped, or the finger could not be stored"));
+    if (st.code == enroll::kSensorFailed) return fail(_("enroll: the sensor did not accept the capture command"));
     return fail(ctl::format(_("enroll: unexpected status %d %s"), st.code, st.json.c_str()));
 }
 
@@ -429,18 +422,20 @@ int reportEnrolEnd(const vekobus::Status &st, const std::string &user, const std
 // capture that ended before this enrolment began.
 bool isStartRefusal(const vekobus::Status &st, const std::string &user) {
     const int subcode = ctl::jsonInt(st.json, "subcode");
-    return st.member == "EnrollStatus" && st.id == user && st.code == kCodeRefused &&
-           (subcode == kSubcodeTooMany || subcode == kSubcodeExists);
+    return st.member == vekobus::signal::kEnrollStatus && st.id == user && st.code == enroll::kRefused &&
+           (subcode == enroll::kTooManyFingers || subcode == enroll::kNameExists);
 }
 
 int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, const std::string &finger) {
-    Claimed session(bus, user, "StopEnroll");
-    if (const int failed = startSession(bus, "enroll", {"EnrollStatus", "EnrollRetry"}, session); failed != kExitOk)
+    Claimed session(bus, user, method::kStopEnroll);
+    if (const int failed =
+            startSession(bus, "enroll", {vekobus::signal::kEnrollStatus, vekobus::signal::kEnrollRetry}, session);
+        failed != kExitOk)
         return session.finish(failed, false);
     const char *id = user.c_str();
     const char *name = finger.c_str();
     CallResult started =
-        bus.call("Enroll", kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+        bus.call(method::kEnroll, kCallTimeoutMs, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     if (started.status != Call::kReplied)
         return session.finish(fail(ctl::format(_("enroll: %s"), ctl::describeFailure(started).c_str())), false);
     for (const vekobus::Status &early : bus.beforeReply())
@@ -463,16 +458,16 @@ int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, c
             break;
         }
         if (st.id != user) continue;  // not this enrolment
-        if (st.member == "EnrollRetry") {
+        if (st.member == vekobus::signal::kEnrollRetry) {
             progress.note(retryText(st, retries));
             continue;
         }
-        if (st.code == kCodeProgress) {
+        if (st.code == enroll::kProgress) {
             progress.step(ctl::jsonInt(st.json, "progress"));
             deadline = now() + opt.timeoutS;
             continue;
         }
-        progress.finish(st.code == kCodeDone);
+        progress.finish(st.code == enroll::kDone);
         result = reportEnrolEnd(st, user, finger);
         break;
     }
@@ -480,11 +475,11 @@ int cmdEnroll(ServiceClient &bus, const Options &opt, const std::string &user, c
 }
 
 int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger) {
-    Claimed session(bus, opt.user.empty() ? kClaimId : opt.user, "StopVerify");
-    if (const int failed = startSession(bus, "verify", {"VerifyStatus"}, session); failed != kExitOk)
+    Claimed session(bus, opt.user.empty() ? kClaimId : opt.user, method::kStopVerify);
+    if (const int failed = startSession(bus, "verify", {vekobus::signal::kVerifyStatus}, session); failed != kExitOk)
         return session.finish(failed, false);
     const char *name = finger.c_str();
-    CallResult started = bus.call("Verify", kCallTimeoutMs, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    CallResult started = bus.call(method::kVerify, kCallTimeoutMs, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     if (started.status != Call::kReplied)
         return session.finish(fail(ctl::format(_("verify: %s"), ctl::describeFailure(started).c_str())), false);
     // Statuses that came before the reply belong to a capture that ended
@@ -501,10 +496,10 @@ int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger)
             result = reportWaitEnd(next, false, opt.timeoutS);
             break;
         }
-        if (st.code == kCodeDone) {
+        if (st.code == verify::kMatch) {
             std::printf(_("match: user \"%s\"\n"), st.id.c_str());
             result = kExitOk;
-        } else if (st.code == kCodeNoMatch) {
+        } else if (st.code == verify::kNoMatch) {
             ++misses;
             if (misses < opt.attempts) {
                 std::printf(_("no match (%d of %d), touch again\n"), misses, opt.attempts);
@@ -513,10 +508,10 @@ int cmdVerify(ServiceClient &bus, const Options &opt, const std::string &finger)
             }
             std::printf("%s\n", _("no match"));
             result = kExitNoMatch;
-        } else if (st.code == kCodeEnded) {
+        } else if (st.code == verify::kEnded) {
             std::printf("%s\n", _("no match: nothing enrolled to compare with, or the touch could not be read"));
             result = kExitNoMatch;
-        } else if (st.code == kCodeSensorFailed) {
+        } else if (st.code == verify::kSensorFailed) {
             result = fail(_("verify: the sensor did not accept the capture command"));
         } else {
             result = fail(ctl::format(_("verify: unexpected status %d %s"), st.code, st.json.c_str()));
