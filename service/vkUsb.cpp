@@ -77,6 +77,37 @@ std::atomic<int32_t> s_actualLength{0};
 // frees it.
 int s_abandonedMarker = 0;
 
+// One libusb transfer, owned by the call that submits it: freed when that call
+// returns, on every path, unless it had to be left to libusb unfinished; then
+// its callback frees it, and nothing else touches it.
+class OwnedTransfer {
+  public:
+    OwnedTransfer() : transfer_(libusb_alloc_transfer(0)) {}
+    ~OwnedTransfer() {
+        if (transfer_ != nullptr) libusb_free_transfer(transfer_);
+    }
+    OwnedTransfer(const OwnedTransfer &) = delete;
+    OwnedTransfer &operator=(const OwnedTransfer &) = delete;
+
+    libusb_transfer *get() const { return transfer_; }
+    explicit operator bool() const { return transfer_ != nullptr; }
+
+    // Gives the transfer up to libusb: its callback will free it.
+    void leaveToCallback() {
+        transfer_->user_data = &s_abandonedMarker;
+        transfer_ = nullptr;
+    }
+    // In a callback: frees the transfer when it was given up on, and says so.
+    static bool freeIfLeft(libusb_transfer *transfer) {
+        if (transfer->user_data != &s_abandonedMarker) return false;
+        libusb_free_transfer(transfer);
+        return true;
+    }
+
+  private:
+    libusb_transfer *transfer_;
+};
+
 bool startLibusb() {
     std::lock_guard<std::mutex> lock(s_initLock);
     if (!s_libusbStarted) s_libusbStarted = libusb_init(nullptr) == 0;
@@ -150,14 +181,7 @@ int closeLocked(int release) {
     return 0;
 }
 
-// Records the completion code and wakes the waiting caller; a transfer that
-// was given up on is only freed.
-bool finishedAbandoned(libusb_transfer *transfer) {
-    if (transfer->user_data != &s_abandonedMarker) return false;
-    libusb_free_transfer(transfer);
-    return true;
-}
-
+// Records the completion code and wakes the waiting caller.
 void complete(libusb_transfer *transfer, int32_t code) {
     s_actualLength = transfer->actual_length;
     m_do_exit = code;
@@ -167,7 +191,7 @@ void complete(libusb_transfer *transfer, int32_t code) {
 }
 
 void LIBUSB_CALL tx_cb(libusb_transfer *transfer) {
-    if (finishedAbandoned(transfer)) return;
+    if (OwnedTransfer::freeIfLeft(transfer)) return;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length == transfer->length) {
         _vklogstr("tx_cb success");
         complete(transfer, kUsbDone);
@@ -178,7 +202,7 @@ void LIBUSB_CALL tx_cb(libusb_transfer *transfer) {
 }
 
 void LIBUSB_CALL callbackRevc(libusb_transfer *transfer) {
-    if (finishedAbandoned(transfer)) return;
+    if (OwnedTransfer::freeIfLeft(transfer)) return;
     int32_t code = kUsbReadError;
     switch (transfer->status) {
     case LIBUSB_TRANSFER_COMPLETED:
@@ -232,15 +256,15 @@ void abortBeforeSubmit() {
 // After the event thread gave up with the transfer still submitted: cancel it
 // and handle events here until its callback has run. A transfer that still
 // does not finish is left to libusb; its callback will only free it.
-void drainUnfinished(libusb_transfer *transfer) {
-    libusb_cancel_transfer(transfer);
+void drainUnfinished(OwnedTransfer &transfer) {
+    libusb_cancel_transfer(transfer.get());
     for (int i = 0; i < kDrainAttempts && !s_callbackRan; ++i) {
         timeval tv{1, 0};
         int completed = 0;
         libusb_handle_events_timeout_completed(nullptr, &tv, &completed);
     }
     if (s_callbackRan) return;
-    transfer->user_data = &s_abandonedMarker;
+    transfer.leaveToCallback();
     _vklogstr("usb transfer left unfinished");
 }
 
@@ -268,7 +292,7 @@ int startPollThread() {
 
 // Waits for the completion, then joins the event thread and destroys the
 // semaphore. Returns the final completion code.
-int32_t waitForCompletion(libusb_transfer *transfer) {
+int32_t waitForCompletion(OwnedTransfer &transfer) {
     while (m_do_exit == kUsbPending) {
         if (sem_wait(&m_exit_sem) != 0 && errno != EINTR) break;
     }
@@ -284,43 +308,33 @@ int32_t waitForCompletion(libusb_transfer *transfer) {
     return m_do_exit;
 }
 
-// Frees a finished transfer; one left to libusb is freed by its callback.
-void releaseTransfer(libusb_transfer *transfer) {
-    if (s_callbackRan) libusb_free_transfer(transfer);
-}
-
 // Submits a filled transfer and waits for its end; while it runs it stands in
 // `inflight`, where close can cancel it. Returns false when libusb refuses the
-// submission (its error in *code; the transfer is freed and the event thread
-// ended), else true with the completion code in *code (the transfer released).
-bool runTransfer(libusb_transfer *transfer, libusb_transfer *&inflight, int32_t *code) {
+// submission (its error in *code; the event thread ended), else true with the
+// completion code in *code.
+bool runTransfer(OwnedTransfer &transfer, libusb_transfer *&inflight, int32_t *code) {
     int err;
     bool refused = false;
     {
         std::lock_guard<std::mutex> lock(s_inflightLock);
         refused = s_transfersCancelled;
-        err = refused ? 0 : libusb_submit_transfer(transfer);
-        if (err == 0 && !refused) inflight = transfer;
+        err = refused ? 0 : libusb_submit_transfer(transfer.get());
+        if (err == 0 && !refused) inflight = transfer.get();
     }
     if (refused) {
         // A stop came before the submission: end as a cancelled transfer would.
-        libusb_free_transfer(transfer);
         abortBeforeSubmit();
         *code = kUsbCancelled;
         return true;
     }
     if (err != 0) {
         *code = err;
-        libusb_free_transfer(transfer);
         abortBeforeSubmit();
         return false;
     }
     *code = waitForCompletion(transfer);
-    {
-        std::lock_guard<std::mutex> lock(s_inflightLock);
-        inflight = nullptr;
-    }
-    releaseTransfer(transfer);
+    std::lock_guard<std::mutex> lock(s_inflightLock);
+    inflight = nullptr;
     return true;
 }
 
@@ -446,13 +460,13 @@ int ssUsbTxAsyn(const uint8_t *data, int32_t size) {
     _vklogM("usb Tx async", data, static_cast<uint32_t>(size));
     rc = startPollThread();
     if (rc != kUsbOk) return rc;
-    libusb_transfer *transfer = libusb_alloc_transfer(0);
-    if (transfer == nullptr) {
+    OwnedTransfer transfer;
+    if (!transfer) {
         _vklogstr("alloc_transfer fail");
         abortBeforeSubmit();
         return kUsbErrNoDevice;
     }
-    libusb_fill_bulk_transfer(transfer, m_dev_handle, m_EP_OUT, const_cast<uint8_t *>(data), size, tx_cb, nullptr,
+    libusb_fill_bulk_transfer(transfer.get(), m_dev_handle, m_EP_OUT, const_cast<uint8_t *>(data), size, tx_cb, nullptr,
                               static_cast<unsigned>(m_msWait));
     int32_t code;
     if (!runTransfer(transfer, s_tx_transfer, &code)) {
@@ -476,14 +490,14 @@ int ssUsbRxdAsyn(uint8_t *buf, const int32_t *len, int32_t factor, int32_t *actu
     if (rc != kUsbOk) return rc;
     rc = startPollThread();
     if (rc != kUsbOk) return rc;
-    libusb_transfer *transfer = libusb_alloc_transfer(0);
-    if (transfer == nullptr) {
+    OwnedTransfer transfer;
+    if (!transfer) {
         _vklogstr("alloc_transfer fail");
         abortBeforeSubmit();
         return kUsbErrNoDevice;
     }
     unsigned timeoutMs = factor > 0 ? static_cast<unsigned>(factor) * kReadTimeoutUnitMs : 0;
-    libusb_fill_bulk_transfer(transfer, m_dev_handle, m_EP_IN, buf, length, callbackRevc, nullptr, timeoutMs);
+    libusb_fill_bulk_transfer(transfer.get(), m_dev_handle, m_EP_IN, buf, length, callbackRevc, nullptr, timeoutMs);
     int32_t code;
     if (!runTransfer(transfer, m_rx_transfer, &code)) {
         _vklog("ss rxd err =%d\n", code);
