@@ -27,10 +27,12 @@ import dbus.mainloop.glib
 import pytest
 from gi.repository import GLib
 
-BUS_NAME = "com.vekoid.fprint"
-INTERFACE = "com.vekoid.fprint"
-OBJECT_PATH = "/com/vekoid"
-PROPERTIES = "org.freedesktop.DBus.Properties"
+import bus_contract
+
+BUS_NAME = bus_contract.SERVICE_NAME
+INTERFACE = bus_contract.SERVICE_INTERFACE
+OBJECT_PATH = bus_contract.SERVICE_PATH
+PROPERTIES = bus_contract.PROPERTIES_INTERFACE
 
 SOURCE_DIR = Path(os.environ.get("VEKO_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 POLICY_FILE = SOURCE_DIR / "packaging" / "com.vekoid.fprint.conf"

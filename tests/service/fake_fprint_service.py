@@ -29,8 +29,10 @@ import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
 
-NAME = INTERFACE = "com.vekoid.fprint"
-PATH = "/com/vekoid"
+import bus_contract
+
+NAME = INTERFACE = bus_contract.SERVICE_NAME
+PATH = bus_contract.SERVICE_PATH
 
 
 def status(args):

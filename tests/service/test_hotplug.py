@@ -10,13 +10,15 @@ import time
 import dbus
 import pytest
 
+import bus_contract
 from enrol_session import enrolled_store, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN, SimBus
 
 pytestmark = [pytest.mark.skipif(not SimBus.can_announce(), reason="needs umockdev-wrapper (run it through ctest)"),
               pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")]
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
+ANSWER, VERIFY = bus_contract.answer, bus_contract.verify
+FAILED = ANSWER.ERROR_FAILED
 ENROL_TOUCHES = 12
 
 
@@ -45,7 +47,8 @@ class Rig:
             try:
                 return getattr(self.client.fprint, method)(*args)
             except dbus.DBusException as refused:
-                if refused.get_dbus_message() not in ("No Device.", "OpenDevice fail.") or time.monotonic() > deadline:
+                absent = refused.get_dbus_message() in (ANSWER.NO_DEVICE, ANSWER.OPEN_DEVICE_FAIL)
+                if not absent or time.monotonic() > deadline:
                     raise
                 time.sleep(0.05)
 
@@ -66,7 +69,7 @@ class Rig:
             deadline = time.monotonic() + 3
             while len(self.statuses()) == count and time.monotonic() < deadline:
                 pass
-            if self.statuses()[-1][1] != 3:
+            if self.statuses()[-1][1] != VERIFY.NO_MATCH:
                 break
         return self.statuses()[-1]
 
@@ -78,8 +81,8 @@ def rig(simbus, harness, enrolled):
 
 def test_a_sensor_plugged_in_after_the_start_is_found_by_the_next_call(simbus, rig):
     r = rig()
-    for method, args, text in ((r.client.fprint.Verify, ("",), "No Device."),
-                               (r.client.fprint.Enroll, ("bob", "thumb"), "OpenDevice fail.")):
+    for method, args, text in ((r.client.fprint.Verify, ("",), ANSWER.NO_DEVICE),
+                               (r.client.fprint.Enroll, ("bob", "thumb"), ANSWER.OPEN_DEVICE_FAIL)):
         with pytest.raises(dbus.DBusException) as refused:
             method(*args)
         assert (refused.value.get_dbus_name(), refused.value.get_dbus_message()) == (FAILED, text)
@@ -87,20 +90,20 @@ def test_a_sensor_plugged_in_after_the_start_is_found_by_the_next_call(simbus, r
     r.start("Enroll", "bob", "thumb")
     assert sensor.wait_for(lambda s: s.capturing == CMD_ENROLL)
     r.client.fprint.StopEnroll()
-    assert r.verify_on(sensor) == ("alice", 0)
+    assert r.verify_on(sensor) == ("alice", VERIFY.MATCH)
 
 
 def test_unplugged_and_plugged_back_with_a_new_address_without_a_restart(simbus, rig):
     first = simbus.add(PRODUCT_PLAIN)
     r = rig()
-    assert r.verify_on(first) == ("alice", 0)
+    assert r.verify_on(first) == ("alice", VERIFY.MATCH)
     simbus.remove(first)
     with pytest.raises(dbus.DBusException) as refused:
         r.client.fprint.Verify("")
-    assert refused.value.get_dbus_message() == "No Device."
+    assert refused.value.get_dbus_message() == ANSWER.NO_DEVICE
     again = simbus.add(PRODUCT_PLAIN, port=first.port, announce=True)
     assert again.node != first.node
-    assert r.verify_on(again) == ("alice", 0)
+    assert r.verify_on(again) == ("alice", VERIFY.MATCH)
     assert r.service.proc.poll() is None
 
 
@@ -109,11 +112,11 @@ def test_a_suspend_during_an_idle_claim_leaves_the_next_verification_working(sim
     it vanishes for a few seconds and comes back with a new address."""
     before = simbus.add(PRODUCT_PLAIN)
     r = rig()
-    assert r.verify_on(before) == ("alice", 0)
+    assert r.verify_on(before) == ("alice", VERIFY.MATCH)
     simbus.remove(before)
     time.sleep(2)
     after = simbus.add(PRODUCT_PLAIN, port=before.port, announce=True)
-    assert r.verify_on(after) == ("alice", 0)
+    assert r.verify_on(after) == ("alice", VERIFY.MATCH)
     assert r.client.get("State") == 2
 
 
@@ -126,6 +129,6 @@ def test_a_capture_running_when_the_sensor_goes_ends_with_code_4_and_the_next_on
     deadline = time.monotonic() + 5
     while not r.statuses() and time.monotonic() < deadline:
         pass
-    assert r.statuses() == [("", 4)]
+    assert r.statuses() == [("", VERIFY.SENSOR_FAILED)]
     back = simbus.add(PRODUCT_PLAIN, port=sensor.port, announce=True)
-    assert r.verify_on(back) == ("alice", 0)
+    assert r.verify_on(back) == ("alice", VERIFY.MATCH)

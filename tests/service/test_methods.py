@@ -8,10 +8,11 @@ from xml.etree import ElementTree
 import dbus
 import pytest
 
+import bus_contract
 from conftest import BUS_NAME, INTERFACE, PROPERTIES
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
-INVALID_ARGS = "org.freedesktop.DBus.Error.InvalidArgs"
+FAILED = bus_contract.answer.ERROR_FAILED
+INVALID_ARGS = bus_contract.answer.ERROR_INVALID_ARGS
 
 
 def call_error(method, *args, **kwargs):

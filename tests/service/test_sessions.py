@@ -9,12 +9,13 @@ import time
 import dbus
 import pytest
 
+import bus_contract
 from enrol_session import Session, enrolled_store, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN
 
 pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
+FAILED = bus_contract.answer.ERROR_FAILED
 ENROL_TOUCHES = 12
 
 
@@ -41,19 +42,19 @@ def session(simbus, harness, enrolled):
 
 def test_another_connection_is_refused_and_cannot_end_the_holders_verification(harness, session, enrolled):
     other = harness.client().fprint
-    assert refusal(other.Claim, "bob", True) == (FAILED, "device busy.")
+    assert refusal(other.Claim, "bob", True) == (FAILED, bus_contract.answer.DEVICE_BUSY)
     session.client.fprint.Verify("")
     assert session.sensor.wait_for(lambda s: s.capturing == CMD_VERIFY)
     for method, args in ((other.Enroll, ("bob", "thumb")), (other.Verify, ("",)), (other.StopEnroll, ()),
                          (other.StopVerify, ()), (other.Claim, ("bob", False))):
-        assert refusal(method, *args) == (FAILED, "not claimed."), method
+        assert refusal(method, *args) == (FAILED, bus_contract.answer.NOT_CLAIMED), method
     assert session.client.get("State") == 2
     assert "claimed by :" in session.service.wait_log(lambda log: "refused" in log)
 
     # The holder's verification goes on and matches a later touch.
     for image in enrolled[1]:
         session.touch(image)
-        status = session.wait_status("VerifyStatus", lambda st: st[1] != 3, timeout=0.5)
+        status = session.wait_status("VerifyStatus", lambda st: st[1] != bus_contract.verify.NO_MATCH, timeout=0.5)
         if status:
             break
     assert status == ("alice", 0, {}) and {st[1] for st in session.statuses("VerifyStatus")} <= {0, 3}

@@ -10,10 +10,11 @@ import time
 import dbus
 import pytest
 
+import bus_contract
 from enrol_session import LIBRARY, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
+FAILED = bus_contract.answer.ERROR_FAILED
 PAUSE = {"VEKO_TEST_STORE_PAUSE_MS": "1500"}
 
 needs_fingers = pytest.mark.skipif(not have_fpgen() or not LIBRARY.exists(),

@@ -8,10 +8,11 @@ import time
 import dbus
 import pytest
 
+import bus_contract
 from enrol_session import LIBRARY, TEMPLATE_SIZE, Library, Session, generate_fingers, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
+FAILED = bus_contract.answer.ERROR_FAILED
 BAD_NAMES = ["", "a" * 59, ".", "..", ".x", "a/b", "../x", "/abs", "tab\there", "new\nline", "\x01", "del\x7f"]
 
 

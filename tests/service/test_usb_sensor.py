@@ -8,10 +8,11 @@ import time
 import dbus
 import pytest
 
+import bus_contract
 from simsensor import (CMD_END, CMD_ENROLL, CMD_IDENTITY, CMD_VERIFY, PRODUCT_12BIT, PRODUCT_PLAIN,
                        PRODUCT_SPLIT, RAW_LENGTH, command)
 
-FAILED = "org.freedesktop.DBus.Error.Failed"
+FAILED = bus_contract.answer.ERROR_FAILED
 # The line a capture worker logs when it ends.
 EXIT_LINE = r"(capture|enroll|verify) thread exit"
 
