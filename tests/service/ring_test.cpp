@@ -167,10 +167,16 @@ TEST(TransportWithoutDevice, TransfersFailAtOnceWithoutAThread) {
     EXPECT_EQ(len, 64);
 }
 
+// A failed start is the sensor's fault, unless a stop closed the sensor.
 TEST(TransportWithoutDevice, TheCaptureCycleStopsAtTheFailedStart) {
     std::atomic<int32_t> stop{0};
+    int last = 0;
+    EXPECT_EQ(vkCaptureStep(kCaptureEnroll, stop, CaptureLabels{"enroll", "enroll"}, &last),
+              CaptureOutcome::kSensorFailed);
+    EXPECT_EQ(last, -1);
     EXPECT_EQ(vkCaptureImage(kCaptureEnroll, stop), -1);
     stop = 1;
+    EXPECT_EQ(vkCaptureStep(kCaptureVerify, stop, CaptureLabels{"verf", "verify"}, &last), CaptureOutcome::kStopped);
     EXPECT_EQ(vkCaptureImage(kCaptureVerify, stop), kCaptureStopped);
 }
 

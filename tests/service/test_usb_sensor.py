@@ -180,18 +180,21 @@ def test_a_finger_placed_during_a_read_arrives_whole_in_two_reads(rig, raw_image
     assert rig.wait_log(EXIT_LINE)
 
 
-def test_a_read_without_finger_times_out_after_about_a_second(rig):
+@pytest.mark.parametrize("method,args,start,label", [("Enroll", ("1000", "thumb"), CMD_ENROLL, "enroll"),
+                                                      ("Verify", ("",), CMD_VERIFY, "verf")])
+def test_a_read_without_finger_times_out_after_about_a_second(rig, method, args, start, label):
     sensor = rig.simbus.add(PRODUCT_PLAIN)
     client = rig.claimed()
-    client.fprint.Enroll("1000", "thumb")
+    getattr(client.fprint, method)(*args)
     # Four time-outs in a row restart the capture: end command, start command.
-    assert sensor.wait_for(lambda s: s.commands().count(CMD_ENROLL) >= 2, timeout=8)
+    assert sensor.wait_for(lambda s: s.commands().count(start) >= 2, timeout=8)
     times = sensor.read_times[1:5]  # the four first-part reads after the identity read
     gaps = [b - a for a, b in zip(times, times[1:])]
     assert all(0.9 <= gap <= 1.6 for gap in gaps), gaps
-    assert sensor.commands()[:4] == [CMD_IDENTITY, CMD_ENROLL, CMD_END, CMD_ENROLL]
+    assert sensor.commands()[:4] == [CMD_IDENTITY, start, CMD_END, start]
     assert len(gaps) == 3 and sensor.reads()[1:5] == [64] * 4
     assert "rx cb time out" in rig.service.stdout()
+    assert rig.wait_log(f"{label} loop 3")
     assert sensor.most_pending == 1
 
 
