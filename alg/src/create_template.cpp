@@ -5,6 +5,7 @@
 
 #include "conditioning/enhance16to8.h"
 #include "conditioning/reference_subtract.h"
+#include "core/variant_rules.h"
 #include "extraction/template_pipeline.h"
 #include "matching/gallery_match.h"
 
@@ -24,9 +25,9 @@ QualityThresholds thresholdsFor(int32_t flags) {
     return (flags & kFlagHighQualityThresholds) ? QualityThresholds{2900, 2450} : QualityThresholds{2300, 1700};
 }
 
-// The variants above 2 lower the quality of bright or washed-out captures.
+// Some variants lower the quality of bright or washed-out captures.
 void penaliseRawLevels(int32_t *info, QualityThresholds t) {
-    if (QV_CURRENT_VER <= 2) return;
+    if (!CurrentVariantRules().rawLevelPenalty) return;
     if (g_nMean12Bit > t.mean) info[info_word::kQuality] -= (g_nMean12Bit - t.mean) >> 3;
     if (g_nRange > t.range) info[info_word::kQuality] -= (g_nRange - t.range) >> 3;
 }
@@ -36,17 +37,28 @@ void clampQuality(int32_t *info) {
     q = q < 0 ? 0 : (q > 100 ? 100 : q);
 }
 
+// Stripe-removal scratch per image row and column group, of the raw and the
+// 8-bit entry point (the channel path's raw budget counts one group).
+constexpr int64_t kRawStripeBytesPerGroup = 5;
+constexpr int64_t kByteStripeBytesPerGroup = 3;
+
 int64_t rawBudget(int32_t w, int32_t h, int32_t flags) {
     int64_t budget = kBudgetBase + 2 * static_cast<int64_t>(w) * h;
-    if (flags & kFlagRemoveHStripes) budget += (QV_CURRENT_VER <= 2 ? 5 : (QV_CURRENT_VER == 3 ? 10 : 20)) * int64_t{h};
+    if (flags & kFlagRemoveHStripes) {
+        const Conditioning path = CurrentVariantRules().conditioning;
+        const int64_t groups = path == Conditioning::kChannels ? 1 : ColumnGroups(path);
+        budget += kRawStripeBytesPerGroup * groups * h;
+    }
     return budget;
 }
 
 int64_t byteBudget(int32_t w, int32_t h, int32_t flags) {
     int64_t budget = kBudgetBase;
-    if (flags & kFlagRemoveHStripes)
-        budget +=
-            QV_CURRENT_VER <= 2 ? (3 * static_cast<int64_t>(w) * h) / 8 : (QV_CURRENT_VER == 3 ? 6 : 12) * int64_t{h};
+    if (flags & kFlagRemoveHStripes) {
+        const Conditioning path = CurrentVariantRules().conditioning;
+        budget += path == Conditioning::kChannels ? (3 * static_cast<int64_t>(w) * h) / 8
+                                                  : kByteStripeBytesPerGroup * ColumnGroups(path) * h;
+    }
     return budget;
 }
 
@@ -56,16 +68,17 @@ void removeStripes(uint8_t *image, int32_t w, int32_t h, bool horizontal) {
     uint8_t *area = tempbuf + kStripeArea;
     uint8_t *scratch = tempbuf + kStripeScratch;
     const size_t n = static_cast<size_t>(w) * h;
-    if (QV_CURRENT_VER <= 2) {
+    const Conditioning path = CurrentVariantRules().conditioning;
+    if (path == Conditioning::kChannels) {
         removeStripeLP(image, area, w, h);
-    } else if (QV_CURRENT_VER == 3) {
+    } else if (path == Conditioning::kColumnPairs) {
         if (horizontal) {
-            removeHStripeLP_3(image, area, w, h, 2, scratch);
+            removeHStripeLP_3(image, area, w, h, ColumnGroups(path), scratch);
             std::memcpy(image, area, n);
         }
-        removeStripeLP_3(image, area, w, h, 2);
+        removeStripeLP_3(image, area, w, h, ColumnGroups(path));
     } else if (horizontal) {
-        removeHStripeLP_3(image, area, w, h, 4, scratch);
+        removeHStripeLP_3(image, area, w, h, ColumnGroups(path), scratch);
     } else {
         std::memcpy(area, image, n);
     }

@@ -5,6 +5,7 @@
 #include "QVAlgDll.h"
 #include "conditioning/edge_ops.h"
 #include "conditioning/reference_subtract.h"
+#include "core/variant_rules.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr int32_t kDilationBytes = 30000;
 constexpr int32_t kBudgetBase = kCorrectedOffset + kDilationBytes;
 constexpr int32_t kMaxBudget = 499999;
 
-// Mask erosion of the variants above 3: 4-pixel border, disc radius 2, and a
+// Mask erosion of the column-quad path: 4-pixel border, disc radius 2, and a
 // 30-pixel frame of the grown mask left alone.
 constexpr int32_t kErodeBorder = 4;
 constexpr int32_t kErodeRadius = 2;
@@ -28,11 +29,6 @@ constexpr int32_t kMarginDivisor = 10;
 constexpr int32_t kScaleShift = 10;
 constexpr int32_t kScale255 = 255 << kScaleShift;  // 261120
 constexpr int32_t kRoundBias = 50;
-
-// Phases of the row-and-phase stripe removal and of the column groups.
-constexpr int32_t kStripePhasesVer3 = 2;
-constexpr int32_t kStripePhasesLater = 4;
-constexpr int32_t kColumnGroupVer3 = 2;
 
 constexpr int32_t kHistLimit = INT16_MAX;
 
@@ -57,16 +53,15 @@ bool PlanEnhanceLayout(int32_t w, int32_t h, bool stripe, EnhanceLayout *layout)
     // smaller images anyway.
     if (w <= 0 || h <= 0 || w > QV_WORKSPACE_SIZE || h > QV_WORKSPACE_SIZE / w) return false;
     const int32_t p = w * h;
-    const int32_t ver = QV_CURRENT_VER;
-    const bool erosion = ver > 3;
+    const Conditioning path = CurrentVariantRules().conditioning;
+    const bool erosion = path == Conditioning::kColumnQuads;
     int32_t budget = kBudgetBase + 2 * p;
     int32_t stripeBytes = 0;
     if (stripe) {
-        if (ver <= 2) {
+        if (path == Conditioning::kChannels) {
             budget += (3 * p) / 8;
         } else {
-            const int32_t phases = ver == 3 ? kStripePhasesVer3 : kStripePhasesLater;
-            stripeBytes = 5 * phases * h;  // 8-bit counts, then 32-bit sums
+            stripeBytes = 5 * ColumnGroups(path) * h;  // 8-bit counts, then 32-bit sums
             budget += stripeBytes;
         }
     }
@@ -175,9 +170,10 @@ void enhanceDefault(const uint16_t *raw, uint8_t *image, int32_t w, int32_t h, c
 }  // namespace
 
 extern "C" int32_t Quorvane_Enhance16to8(uint16_t *raw, uint8_t *image, int16_t width, int16_t height) {
-    // Only variant 3 converts differently from the template path's
+    // Only the column-pair path converts differently from the template path's
     // conditioning: offsets removed before the mask, both results in 8 bits.
-    if (QV_CURRENT_VER != 3) {
+    const Conditioning path = CurrentVariantRules().conditioning;
+    if (path != Conditioning::kColumnPairs) {
         if (ConditionRawImage(raw, image, width, height, false) != 1) return -1;
         g_bData16Bit = 2;
         return 1;
@@ -187,7 +183,7 @@ extern "C" int32_t Quorvane_Enhance16to8(uint16_t *raw, uint8_t *image, int16_t 
     const int32_t p = width * height;
     uint8_t *mask = tempbuf;
     uint16_t *corrected = correctedImage(l);
-    SubCurrentRefer16_3(raw, corrected, width, height, kColumnGroupVer3);
+    SubCurrentRefer16_3(raw, corrected, width, height, ColumnGroups(path));
     CacFingerprintMask16(raw, mask, width, height);
     g_nMean12Bit = CacFingerprintMean16(raw, mask, width, height) >> 4;
     g_nRange = ExpandHistogram16to8(corrected, image, mask, p, IMG_DATA_BITS) >> 4;
@@ -201,21 +197,22 @@ int32_t ConditionRawImage(uint16_t *raw, uint8_t *image, int32_t width, int32_t 
     const int32_t p = width * height;
     uint8_t *mask = tempbuf;
     uint16_t *corrected = correctedImage(l);
-    const int32_t ver = QV_CURRENT_VER;
-    if (ver <= 2) {
+    const Conditioning path = CurrentVariantRules().conditioning;
+    const int32_t groups = ColumnGroups(path);
+    if (path == Conditioning::kChannels) {
         // The stripe flag only enlarges the budget on this path.
         enhanceDefault(raw, image, width, height, l);
-    } else if (ver == 3) {
+    } else if (path == Conditioning::kColumnPairs) {
         CacFingerprintMask16(raw, mask, width, height);
         g_nMean12Bit = CacFingerprintMean16(raw, mask, width, height) >> 4;
         if (stripe) {
-            removeHStripeLP16_3(raw, corrected, width, height, kStripePhasesVer3, tempbuf + l.stripe);
+            removeHStripeLP16_3(raw, corrected, width, height, groups, tempbuf + l.stripe);
             std::memcpy(raw, corrected, sizeof(uint16_t) * static_cast<size_t>(p));
         }
-        SubCurrentRefer16_3(raw, corrected, width, height, kColumnGroupVer3);
+        SubCurrentRefer16_3(raw, corrected, width, height, groups);
         g_nRange = ExpandHistogram16to8(corrected, image, mask, p, IMG_DATA_BITS);
     } else {
-        if (stripe) removeHStripeLP16_3(raw, corrected, width, height, kStripePhasesLater, tempbuf + l.stripe);
+        if (stripe) removeHStripeLP16_3(raw, corrected, width, height, groups, tempbuf + l.stripe);
         CacFingerprintMask16(raw, mask, width, height);
         g_nMean12Bit = CacFingerprintMean16(raw, mask, width, height);
         erodeMask(mask, width, height, l);

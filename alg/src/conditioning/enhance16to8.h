@@ -19,8 +19,8 @@ struct EnhanceLayout {
     int32_t budget;     // bytes of tempbuf the call claims and clears
 };
 
-// Workspace of an enhancement of a w x h image on the current QV_CURRENT_VER
-// path, with or without stripe removal. Returns false when the image cannot
+// Workspace of an enhancement of a w x h image on the current variant's
+// conditioning path, with or without stripe removal. Returns false when the image cannot
 // be processed within tempbuf (or within the byte coordinates of the mask
 // erosion); the entry points then return -1.
 bool PlanEnhanceLayout(int32_t w, int32_t h, bool stripe, EnhanceLayout *layout);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
+#include "core/variant_rules.h"
 
 namespace {
 
@@ -19,14 +20,12 @@ constexpr int32_t kMeanHigh = 128;
 constexpr int32_t kNarrowRange = 8;
 constexpr int32_t kStretchTop = 250;
 
-bool tallWindow() { return QV_CURRENT_VER == 2 || QV_CURRENT_VER == 3 || QV_CURRENT_VER == 6; }
-
 int32_t clampInt(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 }  // namespace
 
 int32_t ExpandHistogram(uint8_t *image, int32_t w, int32_t h) {
-    const int32_t halfHeight = tallWindow() ? kTallWindowHalfHeight : kWindowHalf;
+    const int32_t halfHeight = CurrentVariantRules().tallStretchWindow ? kTallWindowHalfHeight : kWindowHalf;
     // The configured centre always leaves the window inside the image; the
     // clip only guards against a caller with another geometry.
     const int32_t top = clampInt(YCENTER - halfHeight, 0, h - 1);

@@ -4,6 +4,7 @@
 
 #include "core/algdef.h"
 #include "core/fixedmath.h"
+#include "core/variant_rules.h"
 #include "extraction/false_minutiae.h"
 #include "extraction/skeleton_walk.h"
 
@@ -238,7 +239,7 @@ int32_t vwn_getMinutia5(uint8_t *ridge, const uint8_t *valley, const uint8_t *wh
     k = appendKnees(out, ws->knees.knees, ridgeKnees, k);
     set->kneeCount = static_cast<uint32_t>(k) - set->minutiaCount;
 
-    if (QV_CURRENT_VER > 2) {
+    if (CurrentVariantRules().valleys) {
         // The removed-fork map is spent; the valley search may use it.
         int32_t valleyKnees = 0;
         if (vwn_GetKneePoint(valley, grownMask, &ws->knees, ws->removedForks, w, h, ws->forks, ws->endings, endingCount,

@@ -19,7 +19,7 @@ inline constexpr int32_t kTooManyEndings = -52;
 // Fills the points and counts of `set` (cleared by the caller, whose dryWet
 // stays) from a w x h skeleton of the expanded image. `ridge` is restored
 // before return (bifurcation directions need it briefly altered); `valley` is
-// read only when QV_CURRENT_VER is above 2. `whiteSpots` is in source
+// read only for a variant with valleys (variant_rules.h). `whiteSpots` is in source
 // geometry ((w - 64) x (h - 64)); `orient` and `grownMask` are w x h. The
 // workspace must be 4-byte aligned. Returns 0, kMinutiaeWorkspaceTooSmall
 // (also for images the workspace cannot map), kTooManyForks, kTooManyEndings

@@ -6,6 +6,7 @@
 #include "conditioning/edge_ops.h"
 #include "core/algdef.h"
 #include "core/fixedmath.h"
+#include "core/variant_rules.h"
 #include "extraction/average_sample.h"
 #include "extraction/contrast_normalisation.h"
 #include "extraction/segmentation.h"
@@ -36,7 +37,7 @@ struct StrengthBounds {
 };
 
 StrengthBounds strengthBounds() {
-    if (g_nCurPackage == 0) return {QV_CURRENT_VER <= 2 ? 50 : 110, 370};
+    if (g_nCurPackage == 0) return {CurrentVariantRules().strengthFloor, 370};
     if (g_nCurPackage == 1) return {120, 230};
     return {80, 370};
 }
@@ -261,7 +262,7 @@ int32_t vwn_getOrientMap22(uint8_t *input, uint8_t *smoothed, uint8_t *bytes, in
 
     completeBorder(halfMask, w2, h2);
 
-    if (QV_CURRENT_VER > 2) {
+    if (CurrentVariantRules().enhancedOrientation) {
         // The orientation map serves as scratch until the output is written.
         enhanceForReestimation(input, smoothed, orient, g, w, h, halfImage);
         std::memset(words, 0, wordBytes);

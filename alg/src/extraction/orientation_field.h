@@ -13,8 +13,8 @@ inline constexpr int32_t kOrientWordPlanes = 4;
 
 // Estimates the orientation map (0..179 degrees on the finger, 255 elsewhere)
 // and the full-size mask (0 finger, 255 background) of the w x h expanded
-// image `smoothed`. `input` is the source-size capture; with QV_CURRENT_VER
-// 3 or more the gradients are re-estimated on a contrast-enhanced version of
+// image `smoothed`. `input` is the source-size capture; for a variant with
+// enhancedOrientation the gradients are re-estimated on a contrast-enhanced version of
 // it, which then replaces both `input` and `smoothed`. `bytes` holds
 // kOrientBytePlanes (w / 2) x (h / 2) planes, `words` w * h 32-bit values; r is the window
 // radius. Returns 1, or 0 (outputs untouched) when the finger covers too

@@ -7,6 +7,7 @@
 #include "core/gallery_template.h"
 #include "core/recognition_profile.h"
 #include "core/template_codec.h"
+#include "core/variant_rules.h"
 #include "extraction/binarisation.h"
 #include "extraction/contrast_normalisation.h"
 #include "extraction/descriptors.h"
@@ -32,24 +33,6 @@ constexpr int32_t kOrientationRadius = 8;
 constexpr int32_t kSpurShort = 4;
 constexpr int32_t kSpurLong = 5;
 constexpr int32_t kMaxDryWetBlocks = 400;
-
-struct BlockSize {
-    int32_t w;
-    int32_t h;
-};
-
-BlockSize dryWetBlockSize() {
-    switch (QV_CURRENT_VER) {
-    case 2:
-        return {9, 8};
-    case 3:
-        return {11, 9};
-    case 6:
-        return {7, 8};
-    default:
-        return {8, 8};
-    }
-}
 
 // Mean of the finger pixels (mask below 255), 0 when there are none.
 int32_t fingerMean(const uint8_t *image, const uint8_t *mask, int32_t n) {
@@ -84,7 +67,7 @@ int32_t CalImgQuality(const FeatureSet *set) {
 
 int32_t DryWetStrengthNew(const uint8_t *image, uint8_t *block, const uint8_t *mask, uint8_t *map, uint16_t w,
                           uint16_t h) {
-    const BlockSize size = dryWetBlockSize();
+    const BlockSize size = CurrentVariantRules().dryWetBlock;
     const int32_t nbx = w / size.w;
     const int32_t nby = h / size.h;
     const int32_t blocks = nbx * nby;
@@ -200,7 +183,7 @@ int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int3
     binary(work, orient, scratch, ew, eh);
     std::memcpy(work, scratch, static_cast<size_t>(en));
     binaryClear(work, mask, scratch, ew, eh);
-    const bool valleys = QV_CURRENT_VER > 2;
+    const bool valleys = CurrentVariantRules().valleys;
     if (valleys) {
         binaryinversion(work, scratch, mask, ew, eh, kExpandBorder);
         std::memcpy(valley, scratch, static_cast<size_t>(en));
@@ -226,7 +209,7 @@ int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int3
     info[info_word::kPointCount] = static_cast<int32_t>(FeaturePointCount(*set));
     info[info_word::kKneeOrientation] = CalKneePtMaxOrient(set);
     info[info_word::kQuality] = CalImgQuality(set) - 2 * g_nFalseMinutiaNum;
-    if (QV_CURRENT_VER == 4) info[info_word::kQuality] *= 2;
+    if (CurrentVariantRules().doubledQuality) info[info_word::kQuality] *= 2;
 
     std::memcpy(orient, mask, static_cast<size_t>(en));
     int32_t mw = ew, mh = eh;

@@ -172,10 +172,7 @@ int32_t finalScore(const MatchWorkspace &ws, const AlignmentLimits &limits) {
 
 }  // namespace
 
-AlignmentLimits AlignmentLimitsFor(int32_t version) {
-    if (version < 3) return AlignmentLimits{2, 10};
-    return AlignmentLimits{3, 20};
-}
+AlignmentLimits AlignmentLimitsFor(int32_t version) { return VariantRulesFor(version).alignment; }
 
 bool TrialScore(int32_t pairScore, int32_t ridgeKneePairs, int32_t valleyKneePairs, int32_t kneeCandidates,
                 int32_t unpaired, int32_t &score) {
@@ -195,43 +192,15 @@ bool TrialScore(int32_t pairScore, int32_t ridgeKneePairs, int32_t valleyKneePai
 }
 
 int32_t OverlapCorrection(int32_t version, int32_t visited, int32_t overlapping) {
-    const int32_t t = visited;
-    const int32_t o = overlapping;
-    switch (version) {
-    case 1:
-        if (t > 100) {
-            if (o <= 44) return o - 77;
-            if (o <= 76) return (o - 77) / 2;
-        }
-        return 0;
-    case 2:
-        return t >= 101 && o <= 44 ? (o - 77) / 2 : 0;
-    case 3:
-        return t > 80 && o < 36 ? (o - 36) / 2 : 0;
-    case 4:
-        return o < 16 ? (o - 16) / 2 : 0;
-    case 5:
-        if (t > 90) {
-            if (o <= 43) return o - 72;
-            if (o <= 71) return (o - 72) / 2;
-        }
-        return 0;
-    case 6:
-        if (t > 65) {
-            if (o <= 31) return o - 52;
-            if (o <= 51) return (o - 52) / 2;
-        }
-        return 0;
-    default:
-        return 0;
-    }
+    const OverlapRule &rule = VariantRulesFor(version).overlap;
+    if (visited <= rule.visitedAbove) return 0;
+    if (overlapping <= rule.fullUpTo) return overlapping - rule.base;
+    if (overlapping <= rule.halfUpTo) return (overlapping - rule.base) / 2;
+    return 0;
 }
 
 bool SpreadCheckApplies(int32_t version, int32_t visited) {
-    if (version == 1 || version == 2) return visited >= 51;
-    if (version >= 3 && version <= 5) return visited > 20;
-    if (version == 6) return visited >= 26;
-    return false;
+    return visited >= VariantRulesFor(version).spreadMinVisited;
 }
 
 int32_t SpreadCorrection(int32_t version, int32_t score, const PairList &matched, const FeatureSet &ref) {
@@ -245,7 +214,7 @@ int32_t SpreadCorrection(int32_t version, int32_t score, const PairList &matched
     int64_t q1Sum = 0;
     int64_t c1 = 0;
     int64_t close = 0;
-    const bool simpleClose = version == 1 || version == 2;
+    const bool simpleClose = VariantRulesFor(version).simpleSpread;
     for (uint32_t a = 0; a < n; ++a) {
         const uint32_t ia = matched.pairs[a].tempIndex;
         if (ia >= refTotal) continue;

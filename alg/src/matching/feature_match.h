@@ -12,13 +12,10 @@
 
 #include "core/featureset.h"
 #include "core/pair_list.h"
+#include "core/variant_rules.h"
 #include "matching/match_workspace.h"
 
-// Pair limits of an alignment for a QV_CURRENT_VER value.
-struct AlignmentLimits {
-    int32_t minPairs;        // a match needs more pairs than this
-    int32_t earlyStopPairs;  // more pairs than this (and a good score) end the search
-};
+// Pair limits of an alignment for a QV_CURRENT_VER value (variant_rules.h).
 AlignmentLimits AlignmentLimitsFor(int32_t version);
 
 // Score of one trial from its summed pair score, its ridge and valley knee

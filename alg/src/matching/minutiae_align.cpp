@@ -6,6 +6,7 @@
 
 #include "QVAlgDll.h"
 #include "core/fixedmath.h"
+#include "core/variant_rules.h"
 #include "matching/match_rules.h"
 
 namespace {
@@ -13,7 +14,6 @@ namespace {
 // Descriptor candidates are confirmed within these tolerances.
 constexpr int32_t kCandidateDistance = 6;
 constexpr int32_t kCandidateAngle = 15;
-constexpr int32_t kCandidateKneeAngleVer4 = 10;
 // Geometric minutia pairs: tolerances and pair score bases.
 constexpr int32_t kGeometricDistance = 8;
 constexpr int32_t kGeometricAngle = 10;
@@ -127,6 +127,8 @@ void LibAlignMatch(FeatureSet &A, FeatureSet &B, const PairList &candidates, int
     uint32_t ridgeKnees = 0;
     uint32_t valleyKnees = 0;
     int32_t angleTolerance = kCandidateAngle;
+    // A variant's knee tolerance holds from the first knee candidate on.
+    const int32_t kneeAngle = CurrentVariantRules().kneeCandidateAngle;
     const uint32_t ridgeEnd = A.minutiaCount + A.kneeCount;
     // With several proposals per point a point pairs once, with its strongest proposal.
     const bool pairOnce = ActiveMatchRules().proposalsPerPoint > 1;
@@ -136,7 +138,7 @@ void LibAlignMatch(FeatureSet &A, FeatureSet &B, const PairList &candidates, int
         const uint32_t bi = cand.tempIndex;
         if (ai >= totalA || bi >= totalB) continue;
         const bool knee = ai >= A.minutiaCount;
-        if (knee && QV_CURRENT_VER == 4) angleTolerance = kCandidateKneeAngleVer4;
+        if (knee && kneeAngle > 0) angleTolerance = kneeAngle;
         Minutia &a = A.points[ai];
         Minutia &b = B.points[bi];
         const int32_t e = AngleAbs360(coord(b.angle), coord(a.angle));

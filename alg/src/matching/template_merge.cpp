@@ -6,6 +6,7 @@
 
 #include "QVAlgDll.h"
 #include "core/template_codec.h"
+#include "core/variant_rules.h"
 #include "matching/image_merge.h"
 #include "matching/minutiae_align.h"
 
@@ -27,22 +28,7 @@ int32_t RequiredMergeScore(int32_t minutiaPairs, int32_t kneePairs) {
     return q < kMaxRequiredScore ? static_cast<int32_t>(q) : kMaxRequiredScore;
 }
 
-int32_t MergeOverlapDivisor(int32_t version) {
-    switch (version) {
-    case 2:
-        return 150;
-    case 3:
-        return 120;
-    case 4:
-        return 75;
-    case 5:
-        return 135;
-    case 6:
-        return 98;
-    default:
-        return 144;
-    }
-}
+int32_t MergeOverlapDivisor(int32_t version) { return VariantRulesFor(version).mergeOverlapDivisor; }
 
 bool EncodeMergedSlot(const FeatureSlot &merged, uint8_t *out, uint16_t &widthPixels, uint16_t &heightPixels) {
     int32_t width = static_cast<int32_t>(merged.mask->width);

@@ -16,7 +16,7 @@ inline constexpr int32_t kMergeRefused = 1;
 // knee pairs (ridge and valley together).
 int32_t RequiredMergeScore(int32_t minutiaPairs, int32_t kneePairs);
 
-// Sampled finger cells that count as full overlap, per QV_CURRENT_VER.
+// Sampled finger cells that count as full overlap, per QV_CURRENT_VER value.
 int32_t MergeOverlapDivisor(int32_t version);
 
 // The merge decision and merge after the trials of FeatureMatch, on the best

@@ -17,8 +17,6 @@ constexpr int32_t kNotRenewed = 1;
 // Fewest matched pairs a renewal needs under the variants that ask for them.
 constexpr int32_t kMinRenewPairs = 3;
 
-bool needsThreePairs(int32_t version) { return version == 2 || version == 3 || version == 6; }
-
 }  // namespace
 
 int32_t FeatureRenew(uint8_t *out, uint16_t *width, uint16_t *height) {
@@ -26,7 +24,7 @@ int32_t FeatureRenew(uint8_t *out, uint16_t *width, uint16_t *height) {
     // renewed: after a merge or an earlier renewal the reference set is gone.
     if (out == nullptr || !MatchStateForRenewal()) return kNotRenewed;
     if (resultMax[kResultScore] < EATURE_RENEW_THRESHOLD) return kNotRenewed;
-    if (needsThreePairs(QV_CURRENT_VER) && resultMax[kResultPairs] < kMinRenewPairs) return kNotRenewed;
+    if (CurrentVariantRules().renewNeedsThreePairs && resultMax[kResultPairs] < kMinRenewPairs) return kNotRenewed;
     g_bRenewFlag = 1;
     ConsumeMatchState();
     if (MFeatureTemp.set == nullptr || MFeatureWait.set == nullptr || MFeatureMerge.set == nullptr ||
