@@ -1,5 +1,6 @@
-// fpstages: runs the extraction stages of template creation on one 8-bit PGM
-// capture and writes the intermediate images.
+// fpstages: runs template creation on one 8-bit PGM capture and writes the
+// intermediate image of every extraction stage, as the extraction itself
+// reports them to its stage observer.
 //
 //   fpstages [--type N] [--ver V] [--at X,Y] [--png] capture.pgm outdir
 //   fpstages --generated SEED[:INDEX] [--sensor 2547|2548|2549] [--ver V] [--png] [--check P] outdir
@@ -10,8 +11,7 @@
 //
 // A capture larger than the sensor of type N is cropped (at X,Y, or around
 // its centre). A generated capture comes from the synthetic generator, and
-// the orientation map is compared with the generator's own orientation. The stages run in template-creation order on
-// the image expanded by 32 pixels on each side; the white-spot map of the dry/wet measure is taken as empty.
+// the orientation map is compared with the generator's own orientation.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,16 +20,9 @@
 #include <vector>
 
 #include "QVAlgDll.h"
-#include "conditioning/edge_ops.h"
-#include "conditioning/histogram_stretch.h"
 #include "core/algdef.h"
-#include "extraction/binarisation.h"
-#include "extraction/contrast_normalisation.h"
-#include "extraction/orientation_field.h"
-#include "extraction/ridge_filter.h"
-#include "extraction/segmentation.h"
-#include "extraction/skeleton_repair.h"
-#include "extraction/smoothing.h"
+#include "core/variant_rules.h"
+#include "extraction/template_pipeline.h"
 #include "generated_truth.h"
 #include "pgm.h"
 #include "png.h"
@@ -39,16 +32,10 @@ using fpstages::countSkeleton;
 using fpstages::drawOrientation;
 using fpstages::drawSkeletonOverlay;
 using fpstages::SkeletonCounts;
-#include "extraction/thinning.h"
 
 namespace {
 
-constexpr int kOrientationRadius = 8;
-constexpr uint8_t kExpandFill = 250;
-constexpr int kMorphologyMargin = 30;
-constexpr int kMaskShrinkRadius = 7;
-constexpr int kSpurShort = 4;
-constexpr int kSpurLong = 5;
+// Spacing of the orientation lines drawn over the image.
 constexpr int kLineSpacing = 8;
 
 struct Options {
@@ -146,6 +133,82 @@ bool cropToSensor(const imageio::GrayImage &in, const Options &o, std::vector<ui
     return true;
 }
 
+// Writes each stage's image as the extraction reports it and keeps what the
+// summary needs: the orientation map, the finger area, the filtered image and
+// the skeleton.
+struct StageRecorder {
+    explicit StageRecorder(Writer &writer) : write(writer) {}
+
+    Writer &write;
+    std::vector<uint8_t> orientation, filtered, skeleton;
+    int expandedWidth = 0;
+    int finger = 0;
+
+    static void seen(void *self, const StageView &v) { static_cast<StageRecorder *>(self)->record(v); }
+
+    void record(const StageView &v) {
+        const size_t n = static_cast<size_t>(v.w * v.h);
+        switch (v.stage) {
+        case ExtractionStage::kStretched:
+            write("01_stretched", v.image, v.w, v.h);
+            break;
+        case ExtractionStage::kNormalised: {
+            imageio::GrayImage normalised(v.w, v.h);
+            for (size_t i = 0; i < n; ++i) normalised.pixels[i] = static_cast<uint8_t>(v.normalised[i] >> 2);
+            write("02_normalised", normalised);
+            break;
+        }
+        case ExtractionStage::kSmoothed:
+            write("03_smoothed", v.image, v.w, v.h);
+            break;
+        case ExtractionStage::kOrientation:
+            if (CurrentVariantRules().enhancedOrientation) write("03b_enhanced", v.image, v.w, v.h);
+            write("04_orientation", drawOrientation(v.image, v.orientation, v.w, v.h, kLineSpacing));
+            write("05_mask", v.mask, v.w, v.h);
+            orientation.assign(v.orientation, v.orientation + n);
+            expandedWidth = v.w;
+            finger = 0;
+            for (size_t i = 0; i < n; ++i) finger += v.mask[i] == 0;
+            break;
+        case ExtractionStage::kFiltered:
+            write("06_filtered", v.image, v.w, v.h);
+            filtered.assign(v.image, v.image + n);
+            break;
+        case ExtractionStage::kBinary:
+            write("07_binary", v.image, v.w, v.h);
+            break;
+        case ExtractionStage::kBinaryClean:
+            write("08_binary_clean", v.image, v.w, v.h);
+            break;
+        case ExtractionStage::kThinned:
+            write("09_thinned", v.image, v.w, v.h);
+            break;
+        case ExtractionStage::kSkeleton:
+            write("10_skeleton", v.image, v.w, v.h);
+            write("11_skeleton_overlay", drawSkeletonOverlay(filtered.data(), v.image, v.w, v.h));
+            skeleton.assign(v.image, v.image + n);
+            break;
+        case ExtractionStage::kValleySkeleton:
+            write("12_valley_skeleton", v.image, v.w, v.h);
+            break;
+        }
+    }
+};
+
+// Why the extraction stopped before the skeleton.
+const char *refusal(int32_t code) {
+    switch (code) {
+    case kCreateNoContrast:
+        return "contrast stretch refused";
+    case kCreateNormaliseFailed:
+        return "normalisation refused (flat image)";
+    case kCreateNoOrientation:
+        return "orientation field refused (too little fingerprint)";
+    default:
+        return "extraction refused";
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -182,85 +245,34 @@ int main(int argc, char **argv) {
     if (!cropToSensor(capture, o, &source)) return 1;
 
     const int sw = IMAGE_WIDTH_SRC, sh = IMAGE_HEIGHT_SRC;
-    const int ew = sw + 2 * kExpandBorder, eh = sh + 2 * kExpandBorder;
-    const size_t n = static_cast<size_t>(ew * eh);
-    std::vector<uint8_t> work(n, 0), scratch(n, 0), orient(n, 0), mask(n, 0), counts(n, 0), valley(n, 255);
-    std::vector<uint8_t> spots(static_cast<size_t>(sw * sh), 0);
-    std::vector<int32_t> words(n, 0);
-    std::vector<int16_t> normal(static_cast<size_t>(sw * sh)), smooth(static_cast<size_t>(sw * sh));
     Writer write(o.outDir, o.png);
-
     write("00_capture", source.data(), sw, sh);
-    std::memcpy(work.data(), source.data(), source.size());
-    if (!ExpandHistogram(work.data(), sw, sh)) {
-        std::fprintf(stderr, "fpstages: contrast stretch refused\n");
-        return 1;
-    }
-    write("01_stretched", work.data(), sw, sh);
-    if (!Normalize(work.data(), normal.data(), sw, sh)) {
-        std::fprintf(stderr, "fpstages: normalisation refused (flat image)\n");
-        return 1;
-    }
-    GaussSmooth2(normal.data(), mask.data(), smooth.data(), sw, sh);
-    imageio::GrayImage normalised(sw, sh);
-    for (size_t i = 0; i < normalised.pixels.size(); ++i) normalised.pixels[i] = static_cast<uint8_t>(normal[i] >> 2);
-    write("02_normalised", normalised);
 
-    vwn_GaussSmooth2(work.data(), spots.data(), mask.data(), scratch.data(), sw, sh);
-    std::memcpy(work.data(), scratch.data(), static_cast<size_t>(sw * sh));
-    int32_t w = sw, h = sh;
-    vwn_ExpandEdge(work.data(), &w, &h, kExpandBorder, kExpandFill);
-    write("03_smoothed", work.data(), w, h);
-
-    if (!vwn_getOrientMap22(source.data(), work.data(), scratch.data(), w, h, orient.data(), mask.data(), words.data(),
-                            kOrientationRadius)) {
-        std::fprintf(stderr, "fpstages: orientation field refused (too little fingerprint)\n");
+    StageRecorder recorder(write);
+    const StageObserver observer{&StageRecorder::seen, &recorder};
+    std::vector<uint8_t> image = source, templ(QV_TEMPLATE_SIZE), workspace(QV_WORKSPACE_SIZE);
+    int32_t info[QV_INFO_WORDS] = {};
+    const int32_t created = GetFeaFromImg(image.data(), sw, sh, templ.data(), QV_TEMPLATE_SIZE, workspace.data(),
+                                          QV_WORKSPACE_SIZE, info, 0, &observer);
+    if (recorder.skeleton.empty()) {
+        std::fprintf(stderr, "fpstages: %s (code %d)\n", refusal(created), created);
         return 1;
     }
-    if (o.version > 2) write("03b_enhanced", work.data(), w, h);
-    int finger = 0;
-    for (uint8_t v : mask) finger += v == 0;
-    write("04_orientation", drawOrientation(work.data(), orient.data(), w, h, kLineSpacing));
-    write("05_mask", mask.data(), w, h);
     fpstages::Agreement agreement;
     if (o.generated) {
-        agreement = fpstages::compareOrientation(orient.data(), w, kExpandBorder, truth);
+        agreement =
+            fpstages::compareOrientation(recorder.orientation.data(), recorder.expandedWidth, kExpandBorder, truth);
         std::printf(
             "orientation vs generator: %d pixels, %.1f%% within 10 deg, %.1f%% within 20 deg, mean error "
             "%.1f deg\n",
             agreement.compared, agreement.within10, agreement.within20, agreement.meanError);
     }
-
-    segment_clearEdge(mask.data(), orient.data(), work.data(), w, h);
-    orientFilter(work.data(), orient.data(), scratch.data(), w, h);
-    write("06_filtered", work.data(), w, h);
-    const std::vector<uint8_t> filtered = work;
-
-    binary(work.data(), orient.data(), scratch.data(), w, h);
-    work = scratch;
-    write("07_binary", work.data(), w, h);
-    binaryClear(work.data(), mask.data(), scratch.data(), w, h);
-    write("08_binary_clean", work.data(), w, h);
-    if (o.version > 2) binaryinversion(work.data(), valley.data(), mask.data(), w, h, kExpandBorder);
-
-    imageThin(work.data(), scratch.data(), w, h);
-    write("09_thinned", work.data(), w, h);
-    if (o.version > 2) imageThin(valley.data(), scratch.data(), w, h);
-    vwn_ImageDilate3(mask.data(), scratch.data(), w, h, kMaskShrinkRadius, kMorphologyMargin, h - kMorphologyMargin,
-                     kMorphologyMargin, w - kMorphologyMargin);
-    thinClear3(work.data(), mask.data(), w, h, kSpurShort, kSpurLong);
-    vwn_ThinModify(work.data(), scratch.data(), counts.data(), w, h);
-    write("10_skeleton", work.data(), w, h);
-    write("11_skeleton_overlay", drawSkeletonOverlay(filtered.data(), work.data(), w, h));
-    if (o.version > 2) {
-        thinClear3(valley.data(), mask.data(), w, h, kSpurShort, kSpurLong);
-        vwn_ThinModify(valley.data(), scratch.data(), counts.data(), w, h);
-        write("12_valley_skeleton", valley.data(), w, h);
-    }
-
-    const SkeletonCounts c = countSkeleton(work.data(), w, h);
+    const int w = recorder.expandedWidth, h = static_cast<int>(recorder.skeleton.size()) / w;
+    const int finger = recorder.finger;
+    const SkeletonCounts c = countSkeleton(recorder.skeleton.data(), w, h);
     std::printf("finger pixels %d, skeleton pixels %d, endings %d, forks %d, 2x2 blocks %d\n", finger, c.black,
                 c.endings, c.forks, c.blocks);
+    std::printf("template: code %d, %d feature points, quality %d\n", created, info[0], info[3]);
     if (o.checkShare >= 0.0 && (agreement.within20 < o.checkShare || c.blocks > 0)) {
         std::fprintf(stderr, "fpstages: check failed\n");
         return 3;

@@ -138,92 +138,173 @@ int32_t DryWetStrengthNew(const uint8_t *image, uint8_t *block, const uint8_t *m
     return flagged * 100 / blocks;
 }
 
+namespace {
+
+// The workspace regions and sizes of one extraction, shared by its phases.
+struct Extraction {
+    uint8_t *mask;
+    uint8_t *orient;
+    uint8_t *work;
+    uint8_t *scratch;
+    uint8_t *words;  // 32-bit work area, also the skeleton repair's scratch
+    uint8_t *valley;
+    uint8_t *minutiae;  // minutiae workspace
+    FeatureSet *set;
+    int32_t w, h;    // source size
+    int32_t ew, eh;  // expanded size, once the border is added
+    const StageObserver *observer;
+};
+
+Extraction extractionIn(uint8_t *workspace, int32_t w, int32_t h, const StageObserver *observer) {
+    return Extraction{workspace + L::kMask,
+                      workspace + L::kOrientation,
+                      workspace + L::kWorkImage,
+                      workspace + L::kScratchImage,
+                      workspace + L::kWords,
+                      workspace + L::kValley,
+                      workspace + L::kMinutiae,
+                      reinterpret_cast<FeatureSet *>(workspace + L::kFeatureSet),
+                      w,
+                      h,
+                      w,
+                      h,
+                      observer};
+}
+
+void show(const Extraction &x, ExtractionStage stage, const uint8_t *image) {
+    if (x.observer == nullptr) return;
+    const bool mapped = stage >= ExtractionStage::kOrientation;
+    const bool source = stage <= ExtractionStage::kNormalised;
+    x.observer->seen(x.observer->context, StageView{stage, source ? x.w : x.ew, source ? x.h : x.eh, image,
+                                                    mapped ? x.orient : nullptr, mapped ? x.mask : nullptr,
+                                                    stage == ExtractionStage::kNormalised ? g_fNormalize : nullptr});
+}
+
+// Dry/wet measure, contrast stretch, normalisation and smoothing of the
+// source image into the working image, whose border is then filled.
+int32_t conditionImage(Extraction &x, const uint8_t *image, int32_t *info) {
+    const int32_t n = x.w * x.h;
+    std::memcpy(x.work, image, static_cast<size_t>(n));
+    info[info_word::kDryWet] =
+        DryWetStrengthNew(x.work, x.scratch, x.mask, g_pImgbuf, static_cast<uint16_t>(x.w), static_cast<uint16_t>(x.h));
+    g_DryWetValue = static_cast<uint8_t>(info[info_word::kDryWet]);
+
+    if (!ExpandHistogram(x.work, x.w, x.h)) return kCreateNoContrast;
+    show(x, ExtractionStage::kStretched, x.work);
+    if (!Normalize(x.work, g_fNormalize, x.w, x.h)) return kCreateNormaliseFailed;
+    GaussSmooth2(g_fNormalize, x.mask, g_fGaussSmooth, x.w, x.h);
+    show(x, ExtractionStage::kNormalised, nullptr);
+    vwn_GaussSmooth2(x.work, g_pImgbuf, x.mask, x.scratch, x.w, x.h);
+    std::memcpy(x.work, x.scratch, static_cast<size_t>(n));
+    vwn_ExpandEdge(x.work, &x.ew, &x.eh, kExpandBorder, kExpandFill);
+    show(x, ExtractionStage::kSmoothed, x.work);
+    return 0;
+}
+
+// Orientation map and finger mask of the expanded image.
+int32_t estimateOrientation(Extraction &x, uint8_t *image, int32_t *info) {
+    if (!vwn_getOrientMap22(image, x.work, x.scratch, x.ew, x.eh, x.orient, x.mask,
+                            reinterpret_cast<int32_t *>(x.words), kOrientationRadius))
+        return kCreateNoOrientation;
+    info[info_word::kFingerArea] = CalFingerArea(x.mask, x.ew, x.eh);
+    show(x, ExtractionStage::kOrientation, x.work);
+    return 0;
+}
+
+// The oriented ridge filter; the filtered source area goes back to the caller.
+void filterRidges(Extraction &x, uint8_t *image) {
+    segment_clearEdge(x.mask, x.orient, x.work, x.ew, x.eh);
+    orientFilter(x.work, x.orient, x.scratch, x.ew, x.eh);
+    show(x, ExtractionStage::kFiltered, x.work);
+    std::memcpy(x.scratch, x.work, static_cast<size_t>(x.ew * x.eh));
+    int32_t cw = x.ew, ch = x.eh;
+    vwn_CropEdge(x.scratch, &cw, &ch, kExpandBorder, kExpandBorder);
+    const int32_t n = x.w * x.h;
+    for (int32_t i = 0; i < n; ++i) image[i] = x.scratch[i] > kFilteredMax ? kFilteredMax : x.scratch[i];
+}
+
+// Binarisation, thinning and skeleton clean-up of the ridges, and of the
+// valleys for the variants that use them.
+void buildSkeletons(Extraction &x) {
+    const int32_t ew = x.ew, eh = x.eh;
+    const size_t en = static_cast<size_t>(ew * eh);
+    binary(x.work, x.orient, x.scratch, ew, eh);
+    std::memcpy(x.work, x.scratch, en);
+    show(x, ExtractionStage::kBinary, x.work);
+    binaryClear(x.work, x.mask, x.scratch, ew, eh);
+    show(x, ExtractionStage::kBinaryClean, x.work);
+    const bool valleys = CurrentVariantRules().valleys;
+    if (valleys) {
+        binaryinversion(x.work, x.scratch, x.mask, ew, eh, kExpandBorder);
+        std::memcpy(x.valley, x.scratch, en);
+    }
+    imageThin(x.work, x.scratch, ew, eh);
+    show(x, ExtractionStage::kThinned, x.work);
+    if (valleys) imageThin(x.valley, x.scratch, ew, eh);
+    vwn_ImageDilate3(x.mask, x.scratch, ew, eh, kMaskShrinkRadius, kMorphologyMargin, eh - kMorphologyMargin,
+                     kMorphologyMargin, ew - kMorphologyMargin);
+    thinClear3(x.work, x.mask, ew, eh, kSpurShort, kSpurLong);
+    if (valleys) thinClear3(x.valley, x.mask, ew, eh, kSpurShort, kSpurLong);
+    vwn_ThinModify(x.work, x.scratch, x.words, ew, eh);
+    show(x, ExtractionStage::kSkeleton, x.work);
+    if (valleys) {
+        vwn_ThinModify(x.valley, x.scratch, x.words, ew, eh);
+        show(x, ExtractionStage::kValleySkeleton, x.valley);
+    }
+}
+
+// Minutiae and knee points into the feature set, and the info words.
+int32_t findFeatures(Extraction &x, int32_t *info) {
+    const int32_t ew = x.ew, eh = x.eh;
+    std::memset(x.set, 0, sizeof *x.set);
+    x.set->dryWet = static_cast<uint32_t>(info[info_word::kDryWet]);
+    const int32_t r =
+        vwn_getMinutia5(x.work, x.valley, g_pImgbuf, x.orient, x.mask, x.set, ew, eh, x.minutiae, L::kMinutiaeSize);
+    if (r != 0) return r;
+    vwn_ImageErode3(x.mask, x.valley, ew, eh, kMaskGrowRadius, kMorphologyMargin, eh - kMorphologyMargin,
+                    kMorphologyMargin, ew - kMorphologyMargin);
+    info[info_word::kPointCount] = static_cast<int32_t>(FeaturePointCount(*x.set));
+    info[info_word::kKneeOrientation] = CalKneePtMaxOrient(x.set);
+    info[info_word::kQuality] = CalImgQuality(x.set) - 2 * g_nFalseMinutiaNum;
+    if (CurrentVariantRules().doubledQuality) info[info_word::kQuality] *= 2;
+    return 0;
+}
+
+// The finger mask cropped and compressed, the descriptors, and the encoded
+// template. Within the point and mask limits the template always fits; a
+// refusal must not pass as a template.
+int32_t encodeTemplate(Extraction &x, uint8_t *templ, int32_t templCapacity) {
+    std::memcpy(x.orient, x.mask, static_cast<size_t>(x.ew * x.eh));
+    int32_t mw = x.ew, mh = x.eh;
+    vwn_CropEdge(x.orient, &mw, &mh, kExpandBorder, kExpandBorder);
+    int32_t cellW = x.ew, cellH = x.eh;
+    CompressGndImg(x.mask, &cellW, &cellH);
+    CutBackFeatures(x.set, x.mask, cellW, cellH);
+    if (CurrentRecognitionProfile() == kProfileGallery) {
+        CreateStyledDescriptors(x.set, g_fGaussSmooth, x.w, x.h, g_fRotImg, g_fGradvec, GalleryDescriptorStyle());
+        return EncodeGalleryCapture(x.set, x.mask, cellW, cellH, templ, templCapacity) > 0 ? 0
+                                                                                           : kCreateWorkspaceTooSmall;
+    }
+    CreateDescriptors(x.set, g_fGaussSmooth, x.w, x.h, g_fRotImg, g_fGradvec);
+    if (EncodeTemplate(x.set, x.mask, cellW, cellH, templ, templCapacity) != kCodecOk) return kCreateWorkspaceTooSmall;
+    return 0;
+}
+
+}  // namespace
+
 int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int32_t templCapacity, uint8_t *workspace,
-                      int32_t workspaceSize, int32_t *info, int32_t keepMask) {
+                      int32_t workspaceSize, int32_t *info, int32_t keepMask, const StageObserver *observer) {
     g_bRenewFlag = 0;
     if (workspaceSize < L::kRequired) return kCreateWorkspaceTooSmall;
     const int32_t clearFrom = keepMask ? L::kOrientation : L::kMask;
     std::memset(workspace + clearFrom, 0, static_cast<size_t>(L::kRequired - clearFrom));
     if (w != IMAGE_WIDTH_SRC || h != IMAGE_HEIGHT_SRC) return kCreateWrongSize;
 
-    uint8_t *mask = workspace + L::kMask;
-    uint8_t *orient = workspace + L::kOrientation;
-    uint8_t *work = workspace + L::kWorkImage;
-    uint8_t *scratch = workspace + L::kScratchImage;
-    int32_t *words = reinterpret_cast<int32_t *>(workspace + L::kWords);
-    uint8_t *valley = workspace + L::kValley;
-    const int32_t n = w * h;
-
-    std::memcpy(work, image, static_cast<size_t>(n));
-    info[info_word::kDryWet] =
-        DryWetStrengthNew(work, scratch, mask, g_pImgbuf, static_cast<uint16_t>(w), static_cast<uint16_t>(h));
-    g_DryWetValue = static_cast<uint8_t>(info[info_word::kDryWet]);
-
-    if (!ExpandHistogram(work, w, h)) return kCreateNoContrast;
-    if (!Normalize(work, g_fNormalize, w, h)) return kCreateNormaliseFailed;
-    GaussSmooth2(g_fNormalize, mask, g_fGaussSmooth, w, h);
-    vwn_GaussSmooth2(work, g_pImgbuf, mask, scratch, w, h);
-    std::memcpy(work, scratch, static_cast<size_t>(n));
-
-    int32_t ew = w, eh = h;
-    vwn_ExpandEdge(work, &ew, &eh, kExpandBorder, kExpandFill);
-    const int32_t en = ew * eh;
-    if (!vwn_getOrientMap22(image, work, scratch, ew, eh, orient, mask, words, kOrientationRadius))
-        return kCreateNoOrientation;
-    info[info_word::kFingerArea] = CalFingerArea(mask, ew, eh);
-    segment_clearEdge(mask, orient, work, ew, eh);
-    orientFilter(work, orient, scratch, ew, eh);
-
-    // The ridge-filtered source area goes back to the caller.
-    std::memcpy(scratch, work, static_cast<size_t>(en));
-    int32_t cw = ew, ch = eh;
-    vwn_CropEdge(scratch, &cw, &ch, kExpandBorder, kExpandBorder);
-    for (int32_t i = 0; i < n; ++i) image[i] = scratch[i] > kFilteredMax ? kFilteredMax : scratch[i];
-
-    binary(work, orient, scratch, ew, eh);
-    std::memcpy(work, scratch, static_cast<size_t>(en));
-    binaryClear(work, mask, scratch, ew, eh);
-    const bool valleys = CurrentVariantRules().valleys;
-    if (valleys) {
-        binaryinversion(work, scratch, mask, ew, eh, kExpandBorder);
-        std::memcpy(valley, scratch, static_cast<size_t>(en));
-    }
-    imageThin(work, scratch, ew, eh);
-    if (valleys) imageThin(valley, scratch, ew, eh);
-    vwn_ImageDilate3(mask, scratch, ew, eh, kMaskShrinkRadius, kMorphologyMargin, eh - kMorphologyMargin,
-                     kMorphologyMargin, ew - kMorphologyMargin);
-    thinClear3(work, mask, ew, eh, kSpurShort, kSpurLong);
-    if (valleys) thinClear3(valley, mask, ew, eh, kSpurShort, kSpurLong);
-    vwn_ThinModify(work, scratch, workspace + L::kWords, ew, eh);
-    if (valleys) vwn_ThinModify(valley, scratch, workspace + L::kWords, ew, eh);
-
-    FeatureSet *set = reinterpret_cast<FeatureSet *>(workspace + L::kFeatureSet);
-    std::memset(set, 0, sizeof *set);
-    set->dryWet = static_cast<uint32_t>(info[info_word::kDryWet]);
-    const int32_t r =
-        vwn_getMinutia5(work, valley, g_pImgbuf, orient, mask, set, ew, eh, workspace + L::kMinutiae, L::kMinutiaeSize);
-    if (r != 0) return r;
-    vwn_ImageErode3(mask, valley, ew, eh, kMaskGrowRadius, kMorphologyMargin, eh - kMorphologyMargin, kMorphologyMargin,
-                    ew - kMorphologyMargin);
-
-    info[info_word::kPointCount] = static_cast<int32_t>(FeaturePointCount(*set));
-    info[info_word::kKneeOrientation] = CalKneePtMaxOrient(set);
-    info[info_word::kQuality] = CalImgQuality(set) - 2 * g_nFalseMinutiaNum;
-    if (CurrentVariantRules().doubledQuality) info[info_word::kQuality] *= 2;
-
-    std::memcpy(orient, mask, static_cast<size_t>(en));
-    int32_t mw = ew, mh = eh;
-    vwn_CropEdge(orient, &mw, &mh, kExpandBorder, kExpandBorder);
-    int32_t cellW = ew, cellH = eh;
-    CompressGndImg(mask, &cellW, &cellH);
-    CutBackFeatures(set, mask, cellW, cellH);
-    // Within the point and mask limits the template always fits; a refusal
-    // must not pass as a template.
-    if (CurrentRecognitionProfile() == kProfileGallery) {
-        CreateStyledDescriptors(set, g_fGaussSmooth, w, h, g_fRotImg, g_fGradvec, GalleryDescriptorStyle());
-        return EncodeGalleryCapture(set, mask, cellW, cellH, templ, templCapacity) > 0 ? 0 : kCreateWorkspaceTooSmall;
-    }
-    CreateDescriptors(set, g_fGaussSmooth, w, h, g_fRotImg, g_fGradvec);
-    if (EncodeTemplate(set, mask, cellW, cellH, templ, templCapacity) != kCodecOk) return kCreateWorkspaceTooSmall;
-    return 0;
+    Extraction x = extractionIn(workspace, w, h, observer);
+    if (const int32_t r = conditionImage(x, image, info); r != 0) return r;
+    if (const int32_t r = estimateOrientation(x, image, info); r != 0) return r;
+    filterRidges(x, image);
+    buildSkeletons(x);
+    if (const int32_t r = findFeatures(x, info); r != 0) return r;
+    return encodeTemplate(x, templ, templCapacity);
 }

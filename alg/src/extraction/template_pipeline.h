@@ -45,11 +45,44 @@ inline constexpr int32_t kCreateNoOrientation = -4;
 inline constexpr int32_t kCreateNoContrast = -31;
 inline constexpr int32_t kCreateNormaliseFailed = -33;
 
+// The images of an extraction in the order they are produced, shown to a
+// stage observer (a diagnostic tool; production passes none).
+enum class ExtractionStage : uint8_t {
+    kStretched,       // source size: the capture after the contrast stretch
+    kNormalised,      // source size: `normalised` holds the normalised image
+    kSmoothed,        // expanded: smoothed, the border filled
+    kOrientation,     // expanded: orientation map and finger mask over the image they came from
+    kFiltered,        // expanded: after the oriented ridge filter
+    kBinary,          // expanded: binarised
+    kBinaryClean,     // expanded: isolated noise removed
+    kThinned,         // expanded: the ridges thinned
+    kSkeleton,        // expanded: the ridge skeleton after spur removal and repair
+    kValleySkeleton,  // expanded: the valley skeleton (variants with valleys only)
+};
+
+struct StageView {
+    ExtractionStage stage;
+    int32_t w;
+    int32_t h;
+    const uint8_t *image;
+    const uint8_t *orientation;  // from kOrientation on, else null
+    const uint8_t *mask;         // from kOrientation on, else null
+    const int16_t *normalised;   // kNormalised only, else null
+};
+
+// Called with every stage's view while the extraction runs; the pointers are
+// valid only during the call.
+struct StageObserver {
+    void (*seen)(void *context, const StageView &view);
+    void *context;
+};
+
 // Runs the extraction stages on the W x H source image and encodes the
 // template. Returns 0 or a negative creation code. With keepMask set the
-// first 30000 workspace bytes (the finger mask) are kept.
+// first 30000 workspace bytes (the finger mask) are kept. The image is
+// replaced by its ridge-filtered version.
 int32_t GetFeaFromImg(uint8_t *image, int32_t w, int32_t h, uint8_t *templ, int32_t templCapacity, uint8_t *workspace,
-                      int32_t workspaceSize, int32_t *info, int32_t keepMask);
+                      int32_t workspaceSize, int32_t *info, int32_t keepMask, const StageObserver *observer = nullptr);
 
 // Number of mask bytes equal to 0 (finger).
 int32_t CalFingerArea(const uint8_t *mask, int32_t w, int32_t h);

@@ -239,4 +239,55 @@ TEST(DryWetStrength, CountsBlocksThatSurviveTheNeighbourVote) {
     EXPECT_EQ(DryWetStrengthNew(blockImage({0}).data(), block.data(), background.data(), map.data(), 96, 96), 0);
 }
 
+// The stage observer sees every stage once, in order, at the source or the
+// expanded size, and watching changes nothing: the template and the filtered
+// image are those of an extraction without an observer.
+TEST(ExtractionStages, AnObserverSeesEveryStageInOrderAndChangesNothing) {
+    struct Seen {
+        std::vector<ExtractionStage> stages;
+        std::vector<std::pair<int32_t, int32_t>> sizes;
+        bool mapped = true;  // orientation and mask present from the orientation stage on
+    };
+    const auto record = [](void *context, const StageView &v) {
+        auto *seen = static_cast<Seen *>(context);
+        seen->stages.push_back(v.stage);
+        seen->sizes.emplace_back(v.w, v.h);
+        const bool after = v.stage >= ExtractionStage::kOrientation;
+        seen->mapped = seen->mapped && (v.orientation != nullptr) == after && (v.mask != nullptr) == after &&
+                       (v.stage == ExtractionStage::kNormalised ? v.normalised != nullptr : v.image != nullptr);
+    };
+    static uint8_t workspace[QV_WORKSPACE_SIZE];
+    for (const int32_t variant : {1, 3}) {
+        QV_CURRENT_VER = variant;
+        Quorvane_Init(1);
+        const auto source = ridgeImage(112, 88, 112 * 0.45, 88 * 0.55, 1);
+        auto plain = source, watched = source;
+        std::vector<uint8_t> plainTempl(QV_TEMPLATE_SIZE), watchedTempl(QV_TEMPLATE_SIZE);
+        int32_t plainInfo[QV_INFO_WORDS] = {}, watchedInfo[QV_INFO_WORDS] = {};
+        ASSERT_EQ(GetFeaFromImg(plain.data(), 112, 88, plainTempl.data(), QV_TEMPLATE_SIZE, workspace,
+                                QV_WORKSPACE_SIZE, plainInfo, 0),
+                  0);
+        Seen seen;
+        const StageObserver observer{record, &seen};
+        ASSERT_EQ(GetFeaFromImg(watched.data(), 112, 88, watchedTempl.data(), QV_TEMPLATE_SIZE, workspace,
+                                QV_WORKSPACE_SIZE, watchedInfo, 0, &observer),
+                  0);
+        EXPECT_EQ(watchedTempl, plainTempl) << variant;
+        EXPECT_EQ(watched, plain) << variant;
+        EXPECT_EQ(std::memcmp(watchedInfo, plainInfo, sizeof plainInfo), 0) << variant;
+
+        const int last = static_cast<int>(variant > 2 ? ExtractionStage::kValleySkeleton : ExtractionStage::kSkeleton);
+        ASSERT_EQ(seen.stages.size(), static_cast<size_t>(last + 1)) << variant;
+        for (int i = 0; i <= last; ++i) {
+            EXPECT_EQ(static_cast<int>(seen.stages[static_cast<size_t>(i)]), i) << variant;
+            const bool sourceSize = i <= static_cast<int>(ExtractionStage::kNormalised);
+            EXPECT_EQ(seen.sizes[static_cast<size_t>(i)],
+                      sourceSize ? std::make_pair(112, 88) : std::make_pair(112 + 64, 88 + 64))
+                << variant << " stage " << i;
+        }
+        EXPECT_TRUE(seen.mapped) << variant;
+    }
+    QV_CURRENT_VER = 1;
+}
+
 }  // namespace
