@@ -101,44 +101,31 @@ Next acceptCapture(int &lastTransfer) {
     return Next::Restart;
 }
 
-void *ExecThreadEnroll(void *) {
-    static constexpr CaptureLabels kLabels{"enroll", "enroll"};
-    int lastTransfer = 0;
-    vkIdentify();
-    for (bool going = true; going;) {
-        switch (vkCaptureStep(kCaptureEnroll, g_enrollWorker.exit, kLabels, &lastTransfer)) {
-        case CaptureOutcome::kSensorFailed:
-            _vklogstr("enroll tx fail");
-            signal(enroll::kSensorFailed, 0);
-            going = false;
-            break;
-        case CaptureOutcome::kStopped:
-            stopped();
-            going = false;
-            break;
-        case CaptureOutcome::kCaptured:
-            vkCaptureStore();
-            if (acceptCapture(lastTransfer) == Next::Finish) {
-                going = false;
-                break;
-            }
-            [[fallthrough]];
-        case CaptureOutcome::kCancelled:
-        case CaptureOutcome::kTimedOut:
-            // The capture is taken again, unless a stop came meanwhile.
-            if (g_enrollWorker.exit) {
-                stopped();
-                going = false;
-                break;
-            }
-            stopfp();
-            break;
-        }
+// One capture's outcome; false once the enrolment is over.
+bool onCapture(CaptureOutcome outcome, int &lastTransfer) {
+    switch (outcome) {
+    case CaptureOutcome::kSensorFailed:
+        _vklogstr("enroll tx fail");
+        signal(enroll::kSensorFailed, 0);
+        return false;
+    case CaptureOutcome::kStopped:
+        stopped();
+        return false;
+    case CaptureOutcome::kCaptured:
+        vkCaptureStore();
+        if (acceptCapture(lastTransfer) == Next::Finish) return false;
+        break;
+    case CaptureOutcome::kCancelled:
+    case CaptureOutcome::kTimedOut:
+        break;
     }
-    memset(g_imgbuf, 0, sizeof g_imgbuf);
-    _vklog("enroll thread exit %x", static_cast<unsigned>(lastTransfer));
-    vkWorkerFinished(g_enrollWorker);
-    return nullptr;
+    // The capture is taken again, unless a stop came meanwhile.
+    if (g_enrollWorker.exit) {
+        stopped();
+        return false;
+    }
+    stopfp();
+    return true;
 }
 
 }  // namespace
@@ -171,15 +158,10 @@ int vkEnrollFp(const char *id, const char *finger) {
     m_enrolProfile = vkReadRecognitionProfile();
     m_enrolStages = m_enrolProfile == 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES;
     _vklog("enroll profile %d, %d captures", m_enrolProfile, m_enrolStages);
-    if (!vkWorkerStart(g_enrollWorker, ExecThreadEnroll)) {
-        _vklogstr("CreateThread err");
-        return -2;
-    }
-    return 0;
+    return vkWorkerStart(g_enrollWorker, CapturePlan{kCaptureEnroll, {"enroll", "enroll"}, onCapture}) ? 0 : -2;
 }
 
 int vkStopEnroll() {
-    const int waits = vkWorkerStop(g_enrollWorker);
-    _vklog("<<vkStopEnroll %d\n", waits);
+    _vklog("<<vkStopEnroll %d\n", vkWorkerStop(g_enrollWorker));
     return 0;
 }

@@ -250,47 +250,32 @@ Next cmpverify() {
     return Next::Stop;
 }
 
-void *ExecThreadVerify(void *) {
-    static constexpr CaptureLabels kLabels{"verf", "verify"};
-    int lastTransfer = 0;
-    vkIdentify();
-    for (bool going = true; going;) {
-        switch (vkCaptureStep(kCaptureVerify, g_verifyWorker.exit, kLabels, &lastTransfer)) {
-        case CaptureOutcome::kSensorFailed:
-            _vklogstr("verify tx fail");
-            signal("", verify::kSensorFailed, 0);
-            going = false;
-            break;
-        case CaptureOutcome::kStopped:
+// One capture's outcome; false once the verification is over.
+bool onCapture(CaptureOutcome outcome, int &) {
+    switch (outcome) {
+    case CaptureOutcome::kSensorFailed:
+        _vklogstr("verify tx fail");
+        signal("", verify::kSensorFailed, 0);
+        return false;
+    case CaptureOutcome::kStopped:
+        signal("", verify::kEnded, 0);
+        return false;
+    case CaptureOutcome::kCancelled:
+        // Cancelled without a stop: the sensor was closed under the worker.
+        return false;
+    case CaptureOutcome::kCaptured:
+        stopfp();
+        if (cmpverify() == Next::Stop) return false;
+        if (g_verifyWorker.exit) {
             signal("", verify::kEnded, 0);
-            going = false;
-            break;
-        case CaptureOutcome::kCancelled:
-            // Cancelled without a stop: the sensor was closed under the worker.
-            going = false;
-            break;
-        case CaptureOutcome::kCaptured:
-            stopfp();
-            if (cmpverify() == Next::Stop) {
-                going = false;
-                break;
-            }
-            if (g_verifyWorker.exit) {
-                signal("", verify::kEnded, 0);
-                going = false;
-                break;
-            }
-            stopfp();
-            break;
-        case CaptureOutcome::kTimedOut:
-            stopfp();
-            break;
+            return false;
         }
+        break;
+    case CaptureOutcome::kTimedOut:
+        break;
     }
-    memset(g_imgbuf, 0, sizeof g_imgbuf);
-    _vklog("verify thread exit %x", static_cast<unsigned>(lastTransfer));
-    vkWorkerFinished(g_verifyWorker);
-    return nullptr;
+    stopfp();
+    return true;
 }
 
 }  // namespace
@@ -304,15 +289,10 @@ int vkVerifyFp(const char *finger, bool claimerOnly) {
     snprintf(m_finger, sizeof m_finger, "%s", finger);
     snprintf(m_firstUser, sizeof m_firstUser, "%s", vkClaimId());
     m_enrol_stage = 1;
-    if (!vkWorkerStart(g_verifyWorker, ExecThreadVerify)) {
-        _vklogstr("CreateThread err");
-        return -2;
-    }
-    return 0;
+    return vkWorkerStart(g_verifyWorker, CapturePlan{kCaptureVerify, {"verf", "verify"}, onCapture}) ? 0 : -2;
 }
 
 int vkStopVerify() {
-    const int waits = vkWorkerStop(g_verifyWorker);
-    _vklog("<<vkStopVerify %d", waits);
+    _vklog("<<vkStopVerify %d", vkWorkerStop(g_verifyWorker));
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include "log.h"
 #include "operations.h"
 #include "veko2547_drv.h"
@@ -39,17 +41,36 @@ int waitForWorkers() {
     return waited;
 }
 
+// A worker thread's body.
+void *runPlan(void *arg) {
+    CaptureWorker &worker = *static_cast<CaptureWorker *>(arg);
+    const CapturePlan &plan = worker.plan;
+    int last = 0;
+    vkIdentify();
+    while (plan.handle(vkCaptureStep(plan.mode, worker.exit, plan.labels, &last), last)) {
+    }
+    memset(g_imgbuf, 0, sizeof g_imgbuf);
+    _vklog("%s thread exit %x", worker.name, static_cast<unsigned>(last));
+    vkWorkerFinished(worker);
+    return nullptr;
+}
+
 }  // namespace
 
-bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *)) {
+bool vkWorkerStart(CaptureWorker &worker, const CapturePlan &plan) {
     joinIfEnded(g_enrollWorker);
     joinIfEnded(g_verifyWorker);
-    if (anyRunning()) return false;
+    if (anyRunning()) {
+        _vklogstr("CreateThread err");
+        return false;
+    }
     worker.exit = 0;
+    worker.plan = plan;
     vkUsbAllowTransfers();
     worker.running = true;
-    if (pthread_create(&worker.thread, nullptr, body, nullptr) != 0) {
+    if (pthread_create(&worker.thread, nullptr, runPlan, &worker) != 0) {
         worker.running = false;
+        _vklogstr("CreateThread err");
         return false;
     }
     worker.joinable = true;

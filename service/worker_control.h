@@ -10,8 +10,19 @@
 #include <atomic>
 #include <cstdint>
 
+#include "veko2547_drv.h"
+
+// What a worker does: captures of `mode`, each outcome handed to `handle`
+// (with the last transfer result, which it may change) until it returns false.
+struct CapturePlan {
+    CaptureMode mode;
+    CaptureLabels labels;
+    bool (*handle)(CaptureOutcome outcome, int &last);
+};
+
 struct CaptureWorker {
-    const char *name;              // "enroll" or "verify", for the log
+    const char *name;  // "enroll" or "verify", for the log
+    CapturePlan plan{};
     std::atomic<int32_t> exit{0};  // stop flag, polled by the worker
     std::atomic<bool> running{false};
     pthread_t thread{};
@@ -21,9 +32,11 @@ struct CaptureWorker {
 extern CaptureWorker g_enrollWorker;
 extern CaptureWorker g_verifyWorker;
 
-// Starts `body` on a new thread for `worker`. Returns false when the thread
-// cannot be created or a worker is still running.
-bool vkWorkerStart(CaptureWorker &worker, void *(*body)(void *));
+// Starts `plan` on a new thread for `worker`: the identity exchange, the
+// captures, then the receive buffer cleared, the exit logged and the worker
+// finished. Returns false (and logs it) when the thread cannot be created or
+// a worker is still running.
+bool vkWorkerStart(CaptureWorker &worker, const CapturePlan &plan);
 
 // Called by a worker's thread as the last thing it does; a stopped worker
 // first sends the end-of-capture command.
