@@ -2,7 +2,8 @@
 // geometries, through the same conversion of raw bytes the service uses; and
 // the extraction alone without and with a stage observer that does nothing,
 // to compare in one run (the observer's hooks must cost nothing measurable).
-//   build/tests/bench/bench_template_creation --benchmark_repetitions=5
+//   build/tests/bench/bench_template_creation --benchmark_repetitions=12
+//       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <vector>
