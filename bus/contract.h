@@ -33,6 +33,16 @@ inline constexpr const char *kGetAll = "GetAll";
 inline constexpr const char *kIntrospect = "Introspect";
 }  // namespace method
 
+// Properties (Get, GetAll) and the values of State.
+namespace property {
+inline constexpr const char *kName = "Name";
+inline constexpr const char *kState = "State";
+inline constexpr const char *kType = "Type";
+inline constexpr const char *kCapability = "Capability";
+inline constexpr int32_t kStateFree = 1;
+inline constexpr int32_t kStateClaimed = 2;
+}  // namespace property
+
 namespace signal {
 inline constexpr const char *kEnrollStatus = "EnrollStatus";
 inline constexpr const char *kEnrollRetry = "EnrollRetry";

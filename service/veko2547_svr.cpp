@@ -28,6 +28,7 @@ namespace {
 constexpr const char *kVersion = "1.1.0.4";
 namespace answer = vekobus::answer;
 namespace method = vekobus::method;
+namespace property = vekobus::property;
 using vekobus::kPropertiesInterface;
 using vekobus::kServiceInterface;
 
@@ -38,8 +39,6 @@ constexpr size_t kNameFieldSize = 64;
 
 // Property values.
 constexpr const char *kPropName = "Veko2547";
-constexpr dbus_int32_t kStateUnclaimed = 1;
-constexpr dbus_int32_t kStateClaimed = 2;
 constexpr dbus_int32_t kPropType = 2;
 constexpr dbus_int32_t kPropCapability = 1;
 
@@ -264,20 +263,20 @@ void handle_GetProperty(DBusMessage *call) {
     const char *property = nullptr;
     if (!decodeArgs(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property)) return;
     _vklog("--rcved: interface=%s property=%s", interface, property);
-    if (strcmp(property, "Name") == 0) {
+    if (strcmp(property, property::kName) == 0) {
         replyValue(call, DBUS_TYPE_STRING, &kPropName);
-    } else if (strcmp(property, "State") == 0) {
-        dbus_int32_t state = kStateUnclaimed;
+    } else if (strcmp(property, property::kState) == 0) {
+        dbus_int32_t state = property::kStateFree;
         int32_t count = 0;
         if (m_claimed)
-            state = kStateClaimed;
+            state = property::kStateClaimed;
         else
             vkLstDev(&count);  // shown in the log only
         _vklog("state=%d,num=%d", state, count);
         replyValue(call, DBUS_TYPE_INT32, &state);
-    } else if (strcmp(property, "Type") == 0) {
+    } else if (strcmp(property, property::kType) == 0) {
         replyValue(call, DBUS_TYPE_INT32, &kPropType);
-    } else if (strcmp(property, "Capability") == 0) {
+    } else if (strcmp(property, property::kCapability) == 0) {
         replyValue(call, DBUS_TYPE_INT32, &kPropCapability);
     } else {
         replyEmpty(call);

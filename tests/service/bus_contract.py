@@ -25,6 +25,15 @@ class method:
     INTROSPECT = "Introspect"
 
 
+class property:
+    NAME = "Name"
+    STATE = "State"
+    TYPE = "Type"
+    CAPABILITY = "Capability"
+    STATE_FREE = 1
+    STATE_CLAIMED = 2
+
+
 class signal:
     ENROLL_STATUS = "EnrollStatus"
     ENROLL_RETRY = "EnrollRetry"

@@ -181,13 +181,14 @@ using vekobus::CallResult;
 using vekobus::ServiceClient;
 
 int cmdStatus(ServiceClient &bus) {
-    for (const char *property : {"Name", "State", "Type", "Capability"}) {
-        CallResult result = bus.getProperty(property, kCallTimeoutMs);
+    namespace property = vekobus::property;
+    for (const char *name : {property::kName, property::kState, property::kType, property::kCapability}) {
+        CallResult result = bus.getProperty(name, kCallTimeoutMs);
         if (result.status != Call::kReplied)
             return fail(ctl::format(_("status: %s"), ctl::describeFailure(result).c_str()));
         DBusMessageIter it;
         if (!dbus_message_iter_init(result.reply.get(), &it))
-            return fail(ctl::format(_("status: no value for %s"), property));
+            return fail(ctl::format(_("status: no value for %s"), name));
         // The service replies with the bare value; a variant is unwrapped too.
         DBusMessageIter inner;
         if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
@@ -198,15 +199,16 @@ int cmdStatus(ServiceClient &bus) {
         if (type == DBUS_TYPE_STRING) {
             const char *value = nullptr;
             dbus_message_iter_get_basic(&it, &value);
-            std::printf("%s: %s\n", property, value);
+            std::printf("%s: %s\n", name, value);
         } else if (type == DBUS_TYPE_INT32) {
             dbus_int32_t value = 0;
             dbus_message_iter_get_basic(&it, &value);
             const char *note = "";
-            if (std::strcmp(property, "State") == 0) note = value == 2 ? _(" (claimed)") : _(" (free)");
-            std::printf("%s: %d%s\n", property, static_cast<int>(value), note);
+            if (std::strcmp(name, property::kState) == 0)
+                note = value == property::kStateClaimed ? _(" (claimed)") : _(" (free)");
+            std::printf("%s: %d%s\n", name, static_cast<int>(value), note);
         } else {
-            return fail(ctl::format(_("status: unexpected value type for %s"), property));
+            return fail(ctl::format(_("status: unexpected value type for %s"), name));
         }
     }
     return kExitOk;
