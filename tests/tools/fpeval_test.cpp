@@ -39,6 +39,7 @@ TEST(Fpeval, SummaryCountsAtTheServiceThreshold) {
 // An impression fails the three-touch check only when none of its first
 // three captures is accepted; the fourth and fifth do not rescue it, and an
 // attempt outside the finger's captures is ignored rather than read past.
+// The FNMR by impression groups the genuine attempts the same way.
 TEST(Fpeval, ThreeTouchFailsAnImpressionOnlyWhenItsFirstThreeCapturesFail) {
     fpeval::Evaluation ev;
     ev.fingers = {{true, 10, 10}, {true, 10, 5}};
@@ -50,6 +51,9 @@ TEST(Fpeval, ThreeTouchFailsAnImpressionOnlyWhenItsFirstThreeCapturesFail) {
     const fpeval::Summary s = fpeval::summarise(ev, {0, 1});
     EXPECT_EQ(s.threeTouchAttempts, 3);
     EXPECT_EQ(s.threeTouchFailures, 2);
+    // By impression: one of the two first-impression attempts is rejected,
+    // neither of the second's.
+    EXPECT_EQ(s.fnmrByImpression, (std::vector<double>{0.5, 0.0}));
 }
 
 }  // namespace

@@ -121,6 +121,24 @@ void threeTouch(const Evaluation &ev, const std::vector<bool> &in, Summary &s) {
         s.threeTouchAttempts ? static_cast<double>(s.threeTouchFailures) / s.threeTouchAttempts : 0;
 }
 
+// Genuine attempts and their rejections by impression.
+void fnmrByImpression(const Evaluation &ev, const std::vector<bool> &in, Summary &s) {
+    std::vector<int> attempts, rejected;
+    for (const Attempt &a : ev.attempts) {
+        if (!a.genuine || !in[static_cast<size_t>(a.fingerIndex)] || a.probeIndex < 0) continue;
+        const size_t impression = static_cast<size_t>(a.probeIndex / kProbesPerImpression);
+        if (impression >= attempts.size()) {
+            attempts.resize(impression + 1, 0);
+            rejected.resize(impression + 1, 0);
+        }
+        ++attempts[impression];
+        rejected[impression] += a.score <= kAcceptScore;
+    }
+    s.fnmrByImpression.clear();
+    for (size_t i = 0; i < attempts.size(); ++i)
+        s.fnmrByImpression.push_back(attempts[i] ? static_cast<double>(rejected[i]) / attempts[i] : 0);
+}
+
 }  // namespace
 
 Summary summarise(const Evaluation &ev, const std::vector<int> &include, const std::vector<int> *templates) {
@@ -172,6 +190,7 @@ Summary summarise(const Evaluation &ev, const std::vector<int> &include, const s
     s.zeroFmrThreshold = impostor.empty() ? 0 : impostor.back();
     s.fnmrAtZeroFmr = rejectedShare(genuine, s.zeroFmrThreshold);
     threeTouch(ev, in, s);
+    fnmrByImpression(ev, in, s);
     percentiles(genuine, s.genuinePercentiles);
     percentiles(impostor, s.impostorPercentiles);
     return s;
@@ -195,6 +214,10 @@ void printRow(FILE *out, int profile, const std::string &set, const std::string 
     std::fprintf(out, "    impostor scores min/5/25/50/75/95/max: %d %d %d %d %d %d %d\n", s.impostorPercentiles[0],
                  s.impostorPercentiles[1], s.impostorPercentiles[2], s.impostorPercentiles[3], s.impostorPercentiles[4],
                  s.impostorPercentiles[5], s.impostorPercentiles[6]);
+    if (s.fnmrByImpression.empty()) return;
+    std::fprintf(out, "    FNMR%% by impression:");
+    for (double v : s.fnmrByImpression) std::fprintf(out, " %.1f", 100 * v);
+    std::fprintf(out, "\n");
 }
 
 void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &ev, const char *size, int profile) {

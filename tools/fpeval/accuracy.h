@@ -68,6 +68,9 @@ struct Summary {
     // accepted; every attempt of a finger that did not enrol fails.
     int threeTouchAttempts = 0, threeTouchFailures = 0;
     double threeTouchFailureRate = 0;
+    // FNMR of the genuine attempts by impression (captures 5i .. 5i+4): with
+    // renewal, how the stored template learns from one impression to the next.
+    std::vector<double> fnmrByImpression;
     int genuinePercentiles[7] = {};  // min, 5, 25, 50, 75, 95, max
     int impostorPercentiles[7] = {};
 };

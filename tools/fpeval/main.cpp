@@ -38,7 +38,8 @@ void usage(FILE *out) {
         "prodFNMR counts the captures of fingers that did not enrol as rejections; prod@m+10 is the\n"
         "same at a threshold 10 above the highest impostor score. 3touch% is the share of three-touch\n"
         "attempts (the first three captures of one impression, none accepted) that fail; a finger that\n"
-        "did not enrol fails all of them.\n",
+        "did not enrol fails all of them. 'FNMR% by impression' splits the FNMR by impression (captures\n"
+        "5i .. 5i+4); with --renew it shows the stored template learning.\n",
         out);
 }
 
