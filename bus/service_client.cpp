@@ -125,27 +125,28 @@ MessagePtr serviceCall(const std::string &owner, const char *interface, const ch
 
 }  // namespace
 
+CallResult ServiceClient::exchangeWith(DBusMessage *message, int timeoutMs, int firstType, va_list args) {
+    if (message == nullptr || !dbus_message_append_args_valist(message, firstType, args)) return {};
+    return exchange(message, timeoutMs);
+}
+
 CallResult ServiceClient::call(const char *member, int timeoutMs, int firstType, ...) {
     MessagePtr message = serviceCall(owner_, kServiceInterface, member);
-    if (!message) return {};
     va_list args;
     va_start(args, firstType);
-    const bool appended = dbus_message_append_args_valist(message.get(), firstType, args);
+    CallResult result = exchangeWith(message.get(), timeoutMs, firstType, args);
     va_end(args);
-    if (!appended) return {};
-    return exchange(message.get(), timeoutMs);
+    return result;
 }
 
 CallResult ServiceClient::callOther(const char *destination, const char *path, const char *interface,
                                     const char *member, int timeoutMs, int firstType, ...) {
     MessagePtr message(dbus_message_new_method_call(destination, path, interface, member));
-    if (!message) return {};
     va_list args;
     va_start(args, firstType);
-    const bool appended = dbus_message_append_args_valist(message.get(), firstType, args);
+    CallResult result = exchangeWith(message.get(), timeoutMs, firstType, args);
     va_end(args);
-    if (!appended) return {};
-    return exchange(message.get(), timeoutMs);
+    return result;
 }
 
 CallResult ServiceClient::getProperty(const char *property, int timeoutMs) {

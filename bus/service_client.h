@@ -13,6 +13,7 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,9 @@ class ServiceClient {
 
   private:
     CallResult exchange(DBusMessage *message, int timeoutMs);
+    // Appends the arguments to `message` (none when it is null or they do not
+    // fit: an empty result) and exchanges it.
+    CallResult exchangeWith(DBusMessage *message, int timeoutMs, int firstType, va_list args);
     CallResult callBus(const char *member, int timeoutMs, const char *argument);
     bool noteLoss(DBusMessage *message);
     bool readStatus(DBusMessage *message, Status &status) const;

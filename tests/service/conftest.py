@@ -60,6 +60,14 @@ def installed_mode():
     return _installed
 
 
+def pam_module_path():
+    """The build tree's PAM module, or with --installed the one the package put where Debian's libpam looks."""
+    if not _installed:
+        return Path(os.environ.get("VEKO_BUILD_DIR", "")).resolve() / "pam" / "pam_veko2547.so"
+    arch = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True)
+    return Path("/lib", arch.stdout.strip(), "security", "pam_veko2547.so")
+
+
 def policy_file():
     return INSTALLED_POLICY if _installed else POLICY_FILE
 

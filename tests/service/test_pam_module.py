@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import SOURCE_DIR, Harness, installed_mode
+from conftest import SOURCE_DIR, Harness, installed_mode, pam_module_path
 from enrol_session import Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN, SimBus
 
@@ -22,15 +22,7 @@ from demo_sensor import ENROL_TOUCHES, Feeder  # noqa: E402
 BUILD = Path(os.environ.get("VEKO_BUILD_DIR", "")).resolve()
 
 
-def _module():
-    """The build tree's module, or with --installed the one the package put where Debian's libpam looks."""
-    if not installed_mode():
-        return BUILD / "pam" / "pam_veko2547.so"
-    arch = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True)
-    return Path("/lib", arch.stdout.strip(), "security", "pam_veko2547.so")
-
-
-MODULE = _module()
+MODULE = pam_module_path()
 CTL = Path("/usr/sbin/veko2547-ctl") if installed_mode() else BUILD / "tools" / "ctl" / "veko2547-ctl"
 SUCCESS = "pamtester: successfully authenticated"
 FAILURE = "pamtester: Authentication failure"

@@ -14,24 +14,14 @@ from pathlib import Path
 import dbus
 import pytest
 
-from conftest import SOURCE_DIR, TEST_USERS, as_user, installed_mode
+from conftest import SOURCE_DIR, TEST_USERS, as_user, pam_module_path
 from enrol_session import enrolled_store, have_fpgen
 from simsensor import PRODUCT_PLAIN
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "demo"))
 from demo_sensor import Feeder  # noqa: E402
 
-BUILD = Path(os.environ.get("VEKO_BUILD_DIR", "")).resolve()
-
-
-def _module():
-    if not installed_mode():
-        return BUILD / "pam" / "pam_veko2547.so"
-    arch = subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True, text=True)
-    return Path("/lib", arch.stdout.strip(), "security", "pam_veko2547.so")
-
-
-MODULE = _module()
+MODULE = pam_module_path()
 HOST = Path(__file__).with_name("pam_call.py")
 PAM_SUCCESS, PAM_AUTHINFO_UNAVAIL = 0, 9
 INFO = 4

@@ -65,74 +65,23 @@ struct VariantRules {
 
 namespace variant_rules_detail {
 using C = Conditioning;
+constexpr bool Y = true, N = false;
 inline constexpr OverlapRule kNoOverlapRule{kNever, kNone, kNone, 0};
-// Index 0: values below 1; 1 to 6: the variants; 7: values above 6.
+// Index 0: values below 1; 1 to 6: the variants; 7: values above 6. Columns
+// in the order of VariantRules.
+// clang-format off
 inline constexpr VariantRules kTable[8] = {
-    {C::kChannels,
-     false,
-     50,
-     false,
-     false,
-     {8, 8},
-     false,
-     false,
-     0,
-     {2, 10},
-     kNoOverlapRule,
-     kNever,
-     false,
-     144,
-     false},
-    {C::kChannels, false, 50, false, false, {8, 8}, false, false, 0, {2, 10}, {100, 44, 76, 77}, 51, true, 144, false},
-    {C::kChannels, true, 50, false, false, {9, 8}, false, false, 0, {2, 10}, {100, kNone, 44, 77}, 51, true, 150, true},
-    {C::kColumnPairs,
-     true,
-     110,
-     true,
-     true,
-     {11, 9},
-     false,
-     true,
-     0,
-     {3, 20},
-     {80, kNone, 35, 36},
-     21,
-     false,
-     120,
-     true},
-    {C::kColumnQuads,
-     false,
-     110,
-     true,
-     true,
-     {8, 8},
-     true,
-     true,
-     10,
-     {3, 20},
-     {kNone, kNone, 15, 16},
-     21,
-     false,
-     75,
-     false},
-    {C::kColumnQuads, false, 110, true, true, {8, 8}, false, true, 0, {3, 20}, {90, 43, 71, 72}, 21, false, 135, false},
-    {C::kColumnQuads, true, 110, true, true, {7, 8}, false, true, 0, {3, 20}, {65, 31, 51, 52}, 26, false, 98, true},
-    {C::kColumnQuads,
-     false,
-     110,
-     true,
-     true,
-     {8, 8},
-     false,
-     true,
-     0,
-     {3, 20},
-     kNoOverlapRule,
-     kNever,
-     false,
-     144,
-     false},
+//   conditioning     tall  floor enh. vall. dry/wet  dbl  pen. knee  align    overlap                  spread  simple merge 3pairs
+    {C::kChannels,    N,    50,   N,   N,    {8, 8},  N,   N,   0,    {2, 10}, kNoOverlapRule,          kNever, N,     144,  N},
+    {C::kChannels,    N,    50,   N,   N,    {8, 8},  N,   N,   0,    {2, 10}, {100, 44, 76, 77},       51,     Y,     144,  N},
+    {C::kChannels,    Y,    50,   N,   N,    {9, 8},  N,   N,   0,    {2, 10}, {100, kNone, 44, 77},    51,     Y,     150,  Y},
+    {C::kColumnPairs, Y,    110,  Y,   Y,    {11, 9}, N,   Y,   0,    {3, 20}, {80, kNone, 35, 36},     21,     N,     120,  Y},
+    {C::kColumnQuads, N,    110,  Y,   Y,    {8, 8},  Y,   Y,   10,   {3, 20}, {kNone, kNone, 15, 16},  21,     N,     75,   N},
+    {C::kColumnQuads, N,    110,  Y,   Y,    {8, 8},  N,   Y,   0,    {3, 20}, {90, 43, 71, 72},        21,     N,     135,  N},
+    {C::kColumnQuads, Y,    110,  Y,   Y,    {7, 8},  N,   Y,   0,    {3, 20}, {65, 31, 51, 52},        26,     N,     98,   Y},
+    {C::kColumnQuads, N,    110,  Y,   Y,    {8, 8},  N,   Y,   0,    {3, 20}, kNoOverlapRule,          kNever, N,     144,  N},
 };
+// clang-format on
 }  // namespace variant_rules_detail
 
 constexpr const VariantRules &VariantRulesFor(int32_t variant) {
