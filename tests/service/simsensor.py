@@ -17,9 +17,10 @@ the test process, and is answered by a small model of the sensor:
 Every command and every transfer is recorded so tests can assert the order of
 the protocol. Several sensors may sit on one bus.
 """
+import atexit
 import errno
-import gc
 import os
+import shutil
 import struct
 import threading
 import time
@@ -456,6 +457,17 @@ class SimSensor(UMockdev.IoctlBase):
         return 0, 0
 
 
+# Testbeds of ended tests, kept alive until the process ends (see SimBus.close);
+# their directories are removed then.
+_RETIRED_TESTBEDS = []
+
+
+@atexit.register
+def _remove_retired_testbeds():
+    for testbed in _RETIRED_TESTBEDS:
+        shutil.rmtree(testbed.get_root_dir(), ignore_errors=True)
+
+
 class SimBus:
     """A testbed bus with any number of simulated sensors. The service must be
     started with `env()` added to its environment.
@@ -522,7 +534,7 @@ class SimBus:
         for sensor in self.sensors:
             self.testbed.detach_ioctl(sensor.node)
             sensor.close_wakeup()
-        # Finalise the testbed now, not whenever the collector reaches it in a
-        # later test, where it would unset that test's UMOCKDEV_DIR.
-        self.testbed = None
-        gc.collect()
+        # Kept alive until the process ends: finalising a testbed unsets
+        # UMOCKDEV_DIR (another test's too), and finalising one right after its
+        # handlers were detached has crashed the next testbed's creation.
+        _RETIRED_TESTBEDS.append(self.testbed)
