@@ -171,9 +171,6 @@ void writeLine(const char *text) {
 }
 
 void *ExecThreadLog(void *) {
-    // Read the flag once before the first line, so the lines posted right after
-    // start-up are not dropped for want of a first record.
-    get_veko_driver_config();
     for (;;) {
         LogRecord rec;
         memset(&rec, 0, sizeof rec);
@@ -299,6 +296,10 @@ void vklogExec() {
     char line[64];
     snprintf(line, sizeof line, "msgget ok ,msgid = %d", m_msgid);
     vkWriteStdoutNoWait(line);
+    // The flag is read here, before the first line is posted: read first by
+    // the writer thread, a start-up line could come before it on a busy
+    // machine and be skipped as if logging were off.
+    get_veko_driver_config();
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
