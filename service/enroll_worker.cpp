@@ -1,6 +1,6 @@
 // Enrolment: accepted captures of one finger merged into one template and
 // saved as the user's finger file: ten under recognition profile 1, sixteen
-// under profile 2 (the configuration file chooses at each enrolment). A
+// under profiles 2 and 3 (the configuration file chooses at each enrolment). A
 // capture that gives no template, or whose merge the library refuses, is
 // reported with EnrollRetry and taken again.
 #include <cstring>
@@ -156,7 +156,7 @@ int vkEnrollFp(const char *id, const char *finger) {
         }
     }
     m_enrolProfile = vkReadRecognitionProfile();
-    m_enrolStages = m_enrolProfile == 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES;
+    m_enrolStages = m_enrolProfile >= 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES;
     _vklog("enroll profile %d, %d captures", m_enrolProfile, m_enrolStages);
     return vkWorkerStart(g_enrollWorker, CapturePlan{kCaptureEnroll, {"enroll", "enroll"}, onCapture}) ? 0 : -2;
 }

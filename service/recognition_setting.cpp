@@ -42,7 +42,7 @@ int vkParseRecognitionProfile(const char *text) {
             size_t valueBegin = static_cast<size_t>(eq - line) + 1;
             while (valueBegin < e && isSpace(line[valueBegin])) ++valueBegin;
             if (keyEnd - b != 7 || strncmp(line + b, "profile", 7) != 0) return 0;
-            if (e - valueBegin != 1 || (line[valueBegin] != '1' && line[valueBegin] != '2')) return 0;
+            if (e - valueBegin != 1 || line[valueBegin] < '1' || line[valueBegin] > '3') return 0;
             if (profile != 0) return 0;  // given twice
             profile = line[valueBegin] - '0';
         }

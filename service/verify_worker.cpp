@@ -36,9 +36,7 @@ constexpr size_t kPathSize = 256;
 // Room for the user directories listed in one pass.
 constexpr size_t kUserListSize = 16384;
 
-constexpr int kProfiles = 2;
-// Where a template carries its version code.
-constexpr size_t kVersionCodeOffset = 5;
+constexpr int kProfiles = 3;
 // The capture as received, and its live template under each profile, made
 // when the first stored finger of that profile comes up.
 uint8_t s_liveRaw[kImageBufferSize];
@@ -105,10 +103,11 @@ char s_matchedPath[kPathSize];
 FileIdentity s_matchedFile;
 int s_matchedScore = 0;
 
-// Profile of a stored template: 1 when it carries the library's own version
-// code; anything else is tried as profile 2 (the library refuses what is not).
+// Profile of a stored template: the one its version code records; a code of
+// no profile is tried as profile 2 (the library refuses what is not).
 int storedProfile(const uint8_t *templ) {
-    return memcmp(templ + kVersionCodeOffset, g_cAlgVerNoKey, QV_VERSION_CODE_SIZE) == 0 ? 1 : 2;
+    const int profile = Quorvane_TemplateProfile(templ);
+    return profile >= 1 && profile <= kProfiles ? profile : 2;
 }
 
 // The live template of the profile, made on first use. Returns the creation
@@ -197,7 +196,7 @@ int vkFpMatchScore(const char *finger, char *userOut, int renew) {
         _vklog("g_img_ar_get_index =%d data is NOT ST_IMG_RECV\n", g_img_ar_get_index);
     memcpy(s_liveRaw, getCapture_Image(), static_cast<size_t>(m_imgSize));
     freeCapture_Image();
-    s_liveResult[0] = s_liveResult[1] = 0;
+    for (int &result : s_liveResult) result = 0;
     // Every capture yields a profile 1 template first, as before profiles
     // existed: a capture that gives none ends the pass with its code.
     const int created = liveTemplate(1);

@@ -31,8 +31,8 @@ extern "C" {
 #define QV_VERSION_FIELD_SIZE 30
 #define QV_VERSION_CODE_SIZE 5
 #define QV_WORKSPACE_SIZE 500000
-/* Touches an enrolment merges: ten under profile 1; a profile 2 gallery holds
- * one island per touch, sixteen. */
+/* Touches an enrolment merges: ten under profile 1; a profile 2 or 3 gallery
+ * holds one island per touch, sixteen. */
 #define QV_ENROL_TOUCHES 10
 #define QV_ENROL_TOUCHES_PROFILE2 16
 
@@ -134,10 +134,14 @@ QV_API int32_t Quorvane_Init(int32_t sensorType);
 QV_API char *Quorvane_GetAlgVersion(char *out);
 QV_API int32_t Quorvane_GetMaskSegmentThreshold(const int16_t *whiteLevel);
 /* Recognition profile of the templates created from now on: 1 (the original
- * algorithm, the default) or 2 (gallery of touches). Returns 0, or -1 and
- * changes nothing for another value. Quorvane_Init leaves it as it is;
- * matching, merging and renewal follow the stored template's profile. */
+ * algorithm, the default), 2 (gallery of touches) or 3 (gallery of touches
+ * with their phase spectra, scored by points and image correlation). Returns
+ * 0, or -1 and changes nothing for another value. Quorvane_Init leaves it as
+ * it is; matching, merging and renewal follow the stored template's profile. */
 QV_API int32_t Quorvane_SetRecognitionProfile(int32_t profile);
+/* Profile recorded in a template: 1, 2 or 3, or 0 when its version code is
+ * none of them (or templ is null). */
+QV_API int32_t Quorvane_TemplateProfile(const uint8_t *templ);
 
 /* ---- Templates ---- */
 QV_API int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_t height, uint8_t *templ, int32_t *info);

@@ -5,7 +5,9 @@
 
 #include "conditioning/enhance16to8.h"
 #include "conditioning/reference_subtract.h"
+#include "core/recognition_profile.h"
 #include "core/variant_rules.h"
+#include "correlation/phase_records.h"
 #include "extraction/template_pipeline.h"
 #include "matching/gallery_match.h"
 
@@ -85,6 +87,13 @@ void removeStripes(uint8_t *image, int32_t w, int32_t h, bool horizontal) {
     std::memcpy(image, area, n);
 }
 
+// Profile 3 touches carry the phase records of the ridge-filtered image the
+// extraction left in `image`.
+int32_t addPhaseRecords(uint8_t *templ, const uint8_t *image, int32_t w, int32_t h) {
+    if (CurrentRecognitionProfile() != kProfileCorrelated) return 0;
+    return AppendTouchPhases(templ, QV_TEMPLATE_SIZE, image, w, h) > 0 ? 0 : kCreateWorkspaceTooSmall;
+}
+
 }  // namespace
 
 extern "C" int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int16_t width, int16_t height,
@@ -98,7 +107,8 @@ extern "C" int16_t Quorvane_CreateTemplate16(uint16_t *raw, uint8_t *image, int1
     std::memset(tempbuf, 0, static_cast<size_t>(budget));
     if (ConditionRawImage(raw, image, width, height, (flags & kFlagRemoveHStripes) != 0) != 1)
         return static_cast<int16_t>(kCreateWorkspaceTooSmall);
-    const int32_t r = GetFeaFromImg(image, width, height, templ, QV_TEMPLATE_SIZE, tempbuf, QV_WORKSPACE_SIZE, info, 1);
+    int32_t r = GetFeaFromImg(image, width, height, templ, QV_TEMPLATE_SIZE, tempbuf, QV_WORKSPACE_SIZE, info, 1);
+    if (r == 0) r = addPhaseRecords(templ, image, width, height);
     if (r != 0) return static_cast<int16_t>(r);
     penaliseRawLevels(info, thresholdsFor(flags));
     clampQuality(info);
@@ -121,8 +131,9 @@ extern "C" int16_t Quorvane_CreateTemplate(uint8_t *image, int16_t width, int16_
         flags &= ~kFlagRemoveHStripes;
     }
     removeStripes(image, width, height, (flags & kFlagRemoveHStripes) != 0);
-    const int32_t r =
+    int32_t r =
         GetFeaFromImg(image, width, height, templ, QV_TEMPLATE_SIZE, tempbuf, QV_WORKSPACE_SIZE, info, g_bData16Bit);
+    if (r == 0) r = addPhaseRecords(templ, image, width, height);
     if (r != 0) return static_cast<int16_t>(r);
     if (g_bData16Bit == 2) penaliseRawLevels(info, thresholdsFor(flags));
     clampQuality(info);

@@ -3,6 +3,7 @@
 // and templates of different profiles never match or merge.
 #include "QVAlgDll.h"
 #include "core/recognition_profile.h"
+#include "matching/correlated_match.h"
 #include "matching/feature_match.h"
 #include "matching/gallery_match.h"
 #include "matching/gallery_merge.h"
@@ -16,6 +17,8 @@ extern "C" int16_t Quorvane_MatchScore(const uint8_t *templA, const uint8_t *tem
     int32_t score;
     if (pa == kProfileGallery && pb == kProfileGallery) {
         score = GalleryMatch(templA, templB, tempbuf, QV_WORKSPACE_SIZE);
+    } else if (pa == kProfileCorrelated && pb == kProfileCorrelated) {
+        score = CorrelatedMatch(templA, templB, tempbuf, QV_WORKSPACE_SIZE);
     } else if (pa != 0 && pb != 0 && pa != pb) {
         // Templates of different profiles never match; the engine's state of
         // an earlier match is no longer the last match.
@@ -37,6 +40,10 @@ extern "C" int16_t Quorvane_MergeFeature(const uint8_t *templA, const uint8_t *t
         ConsumeMatchState();
         return static_cast<int16_t>(GalleryMerge(templA, templB, merged, tempbuf, QV_WORKSPACE_SIZE));
     }
+    if (pa == kProfileCorrelated && pb == kProfileCorrelated) {
+        ConsumeMatchState();
+        return static_cast<int16_t>(CorrelatedMerge(templA, templB, merged, tempbuf, QV_WORKSPACE_SIZE));
+    }
     if (pa != 0 && pb != 0 && pa != pb) {
         ConsumeMatchState();
         return static_cast<int16_t>(kMergeRefused);
@@ -48,6 +55,9 @@ extern "C" int16_t Quorvane_MergeFeature(const uint8_t *templA, const uint8_t *t
 extern "C" int16_t Quorvane_RenewFeature(uint8_t *templ, void *, uint16_t *width, uint16_t *height) {
     // A gallery match leaves no engine state and an engine match no gallery
     // state, so at most one of the two renews.
-    if (LastGalleryMatch().valid) return static_cast<int16_t>(GalleryRenew(templ, tempbuf, QV_WORKSPACE_SIZE));
+    const GalleryMatchState &last = LastGalleryMatch();
+    if (last.valid && TemplateProfile(last.stored) == kProfileCorrelated)
+        return static_cast<int16_t>(CorrelatedRenew(templ, tempbuf, QV_WORKSPACE_SIZE));
+    if (last.valid) return static_cast<int16_t>(GalleryRenew(templ, tempbuf, QV_WORKSPACE_SIZE));
     return static_cast<int16_t>(FeatureRenew(templ, width, height));
 }

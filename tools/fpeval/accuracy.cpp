@@ -38,7 +38,10 @@ Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options) 
             int score = probeCodes[f][p];
             if (score == 1) {
                 score = matchScore(enrolled[f], probes[f][p]);
+                const MatchParts parts = lastMatchParts(options.profile);
                 if (options.renew && score > kAcceptScore) renewAfterMatch(enrolled[f]);
+                ev.attempts.push_back({true, f, static_cast<int>(p), f, score, parts.gallery, parts.peak});
+                continue;
             }
             ev.attempts.push_back({true, f, static_cast<int>(p), f, score});
         }
@@ -48,7 +51,9 @@ Evaluation evaluate(const std::vector<Finger> &fingers, const Options &options) 
             if (probeCodes[f][p] != 1) continue;
             for (int g = 0; g < n; ++g) {
                 if (g == f || !ev.fingers[g].enrolled) continue;
-                ev.attempts.push_back({false, f, static_cast<int>(p), g, matchScore(enrolled[g], probes[f][p])});
+                const int score = matchScore(enrolled[g], probes[f][p]);
+                const MatchParts parts = lastMatchParts(options.profile);
+                ev.attempts.push_back({false, f, static_cast<int>(p), g, score, parts.gallery, parts.peak});
             }
         }
     }
@@ -223,9 +228,9 @@ void printRow(FILE *out, int profile, const std::string &set, const std::string 
 void writeCsv(FILE *out, const std::vector<Finger> &fingers, const Evaluation &ev, const char *size, int profile) {
     for (const Attempt &a : ev.attempts) {
         const Finger &f = fingers[a.fingerIndex];
-        std::fprintf(out, "%d,%s,%s,%s,%s,%s,%s,%d\n", profile, f.set.c_str(), size, a.genuine ? "genuine" : "impostor",
-                     f.name.c_str(), f.probe[a.probeIndex].name.c_str(), fingers[a.templateFinger].name.c_str(),
-                     a.score);
+        std::fprintf(out, "%d,%s,%s,%s,%s,%s,%s,%d,%d,%d\n", profile, f.set.c_str(), size,
+                     a.genuine ? "genuine" : "impostor", f.name.c_str(), f.probe[a.probeIndex].name.c_str(),
+                     fingers[a.templateFinger].name.c_str(), a.score, a.galleryPart, a.peakPart);
     }
 }
 

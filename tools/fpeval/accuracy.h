@@ -18,6 +18,10 @@ struct Attempt {
     int probeIndex;
     int templateFinger;  // whose enrolled template
     int score;           // the match score, or the creation failure code when the capture gave no template
+    // Profile 3: the two scores it fuses (gallery score, correlation peak in
+    // permille); 0 for the other profiles.
+    int galleryPart = 0;
+    int peakPart = 0;
 };
 
 struct FingerOutcome {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "capture_format.h"
+#include "matching/correlated_match.h"
 
 namespace fpeval {
 
@@ -41,7 +42,7 @@ int createTemplate(const Capture &capture, Template &out, bool firstStageOrVerif
     return r;
 }
 
-int enrolTouches(int profile) { return profile == 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES; }
+int enrolTouches(int profile) { return profile >= 2 ? QV_ENROL_TOUCHES_PROFILE2 : QV_ENROL_TOUCHES; }
 
 EnrolmentResult enrol(const std::vector<Capture> &captures, int profile) {
     Quorvane_SetRecognitionProfile(profile);
@@ -79,6 +80,12 @@ EnrolmentResult enrol(const std::vector<Capture> &captures, int profile) {
 }
 
 int matchScore(const Template &stored, const Template &live) { return Quorvane_MatchScore(stored.data(), live.data()); }
+
+MatchParts lastMatchParts(int profile) {
+    if (profile != 3) return MatchParts{};
+    const FusionParts p = LastFusionParts();
+    return MatchParts{p.islandSum, p.correlationPeak};
+}
 
 bool renewAfterMatch(Template &stored) {
     static uint8_t out[QV_TEMPLATE_SIZE];

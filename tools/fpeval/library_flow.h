@@ -40,6 +40,14 @@ int enrolTouches(int profile);
 // Score of a live template against a stored one (stored is the reference).
 int matchScore(const Template &stored, const Template &live);
 
+// The two scores profile 3 fused in the last match (zero for other profiles):
+// the islands' best plus second best score and the correlation peak.
+struct MatchParts {
+    int gallery = 0;
+    int peak = 0;
+};
+MatchParts lastMatchParts(int profile);
+
 // Renewal right after an accepting match: replaces `stored` with the renewed
 // template when the library renews it. Returns true when it did.
 bool renewAfterMatch(Template &stored);

@@ -3,7 +3,7 @@
 // on generated fingers and on captures cut from real prints, under both
 // recognition profiles side by side.
 //
-//   fpeval [--profile 1|2|both] [--synthetic N] [--seed S] [--sizes LIST] [--renew] [--csv FILE] [--det FILE]
+//   fpeval [--profile 1|2|3|all] [--synthetic N] [--seed S] [--sizes LIST] [--renew] [--csv FILE] [--det FILE]
 //          [FOLDER...]
 //
 // FOLDER: captures laid out as the evaluation protocol describes
@@ -25,12 +25,13 @@ void usage(FILE *out) {
     std::fputs(
         "usage: fpeval [options] [FOLDER...]\n"
         "  FOLDER           captures as cut by cut-captures: FOLDER/<set>_<finger>/e_NN.pgm, p_NN.pgm\n"
-        "  --profile P      recognition profile 1, 2 or both (default both)\n"
+        "  --profile P      recognition profile 1, 2, 3 or all (default all)\n"
         "  --synthetic N    add N generated fingers per sensor size (16 enrolment, 20 verification captures)\n"
         "  --seed S         first generator seed (default 1)\n"
         "  --sizes LIST     sizes of the generated fingers, e.g. 96x96,68x118,112x88 (default all three)\n"
         "  --renew          renew the stored template after each accepted genuine attempt\n"
-        "  --csv FILE       write every score: profile,set,size,kind,finger,capture,template,score\n"
+        "  --csv FILE       write every score: profile,set,size,kind,finger,capture,template,score,gallery,peak\n"
+        "                   (gallery, peak: the island score sum and correlation peak profile 3 fuses)\n"
         "  --det FILE       write a DET plot (SVG) of each profile, real sets and all sets; its false\n"
         "                   non-match rate counts the captures of fingers that did not enrol\n"
         "Rows: each set; 'real' = real sets' captures against real sets' templates; 'all' = every\n"
@@ -64,7 +65,7 @@ int main(int argc, char **argv) {
     int synthetic = 0;
     uint64_t seed = 1;
     std::vector<uint16_t> sizes = {capture::kProduct12Bit, capture::kProductSplitRows, capture::kProductPlain};
-    std::vector<int> profiles = {1, 2};
+    std::vector<int> profiles = {1, 2, 3};
     bool renew = false;
     std::string csvPath, detPath;
     std::vector<std::string> folders;
@@ -76,12 +77,12 @@ int main(int argc, char **argv) {
             return 0;
         } else if (arg == "--profile" && hasValue) {
             const std::string p = argv[++i];
-            if (p == "both") {
-                profiles = {1, 2};
-            } else if (p == "1" || p == "2") {
+            if (p == "all") {
+                profiles = {1, 2, 3};
+            } else if (p == "1" || p == "2" || p == "3") {
                 profiles = {std::atoi(p.c_str())};
             } else {
-                std::fputs("fpeval: --profile takes 1, 2 or both\n", stderr);
+                std::fputs("fpeval: --profile takes 1, 2, 3 or all\n", stderr);
                 return 2;
             }
         } else if (arg == "--synthetic" && hasValue) {
@@ -133,7 +134,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "fpeval: cannot write %s\n", csvPath.c_str());
             return 2;
         }
-        std::fputs("profile,set,size,kind,finger,capture,template,score\n", csv);
+        std::fputs("profile,set,size,kind,finger,capture,template,score,gallery,peak\n", csv);
     }
     std::printf("threshold: a score above 45 is a match%s\n", renew ? "; renewal after accepted genuine attempts" : "");
     fpeval::printHeader(stdout);

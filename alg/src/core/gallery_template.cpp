@@ -24,8 +24,8 @@ void putU16(uint8_t *p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v);
 }
 
-bool readableIsland(const uint8_t *templ, int32_t length) {
-    return length >= kTemplateHeaderSize && TemplateProfile(templ) == kProfileGallery &&
+bool readableIsland(const uint8_t *templ, int32_t length, int32_t profile) {
+    return length >= kTemplateHeaderSize && TemplateProfile(templ) == profile &&
            DeclaredTemplateLength(templ, length) == length;
 }
 
@@ -37,13 +37,15 @@ int32_t IslandPoints(const uint8_t *templ) {
 }
 
 bool ReadGallery(const uint8_t *templ, int32_t size, GalleryView &view) {
-    if (templ == nullptr || size < kTemplateHeaderSize || TemplateProfile(templ) != kProfileGallery) return false;
+    if (templ == nullptr || size < kTemplateHeaderSize || !IsGalleryProfile(TemplateProfile(templ))) return false;
+    const int32_t profile = TemplateProfile(templ);
     const int64_t head = DeclaredTemplateLength(templ, size);
     if (head < 0 || head + kBlockHeader > size) return false;
     const uint8_t *block = templ + head;
     if (block[0] != kMagic0 || block[1] != kMagic1 || block[2] != kBlockVersion) return false;
     const int32_t count = block[3];
     if (count < 1 || count > kMaxIslands || head + kBlockHeader + count > size) return false;
+    view.profile = profile;
     view.count = count;
     view.islands[0] = GalleryIsland{templ, static_cast<int32_t>(head), block[kBlockHeader]};
     int64_t at = head + kBlockHeader + count;
@@ -51,7 +53,7 @@ bool ReadGallery(const uint8_t *templ, int32_t size, GalleryView &view) {
         if (at + kLengthBytes > size) return false;
         const int32_t length = static_cast<int32_t>(getU16(templ + at));
         at += kLengthBytes;
-        if (length > size - at || !readableIsland(templ + at, length)) return false;
+        if (length > size - at || !readableIsland(templ + at, length, profile)) return false;
         view.islands[k] = GalleryIsland{templ + at, length, block[kBlockHeader + k]};
         at += length;
     }
@@ -123,8 +125,8 @@ int32_t TrimIsland(const uint8_t *templ, int32_t length, int32_t maxPoints, uint
 }
 
 int32_t EncodeGalleryCapture(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
-                             int32_t capacity) {
-    if (EncodeTemplateAs(set, cells, width, height, out, capacity, kProfileGallery) != kCodecOk) return -1;
+                             int32_t capacity, int32_t profile) {
+    if (EncodeTemplateAs(set, cells, width, height, out, capacity, profile) != kCodecOk) return -1;
     const int64_t head = DeclaredTemplateLength(out, capacity);
     if (head < 0 || head + kBlockHeader + 1 > capacity) return -1;
     uint8_t *block = out + head;

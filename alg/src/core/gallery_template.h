@@ -23,13 +23,14 @@ struct GalleryIsland {
 };
 
 struct GalleryView {
+    int32_t profile;  // 2, or 3 for a gallery with phase spectra after it
     int32_t count;
     GalleryIsland islands[kMaxIslands];
 };
 
 // Reads the gallery in the first `size` bytes, checking every length against
-// the buffer and every island's header. False when it is not a readable
-// profile 2 gallery.
+// the buffer and every island's header (all of the head's profile). False
+// when it is not a readable gallery of profile 2 or 3.
 bool ReadGallery(const uint8_t *templ, int32_t size, GalleryView &view);
 
 // Bytes the gallery takes when written, -1 for an empty one.
@@ -47,9 +48,10 @@ int32_t TrimIsland(const uint8_t *templ, int32_t length, int32_t maxPoints, uint
 
 struct FeatureSet;
 // Encodes one touch (points in the template frame, width x height mask cells)
-// as a one-island gallery. Returns its length, or -1 when it does not fit.
+// as a one-island gallery of `profile` (2 or 3). Returns its length, or -1
+// when it does not fit.
 int32_t EncodeGalleryCapture(const FeatureSet *set, const uint8_t *cells, int32_t width, int32_t height, uint8_t *out,
-                             int32_t capacity);
+                             int32_t capacity, int32_t profile = 2);
 
 // Number of points an island's feature template declares.
 int32_t IslandPoints(const uint8_t *templ);

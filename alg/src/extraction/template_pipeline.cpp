@@ -280,10 +280,11 @@ int32_t encodeTemplate(Extraction &x, uint8_t *templ, int32_t templCapacity) {
     int32_t cellW = x.ew, cellH = x.eh;
     CompressGndImg(x.mask, &cellW, &cellH);
     CutBackFeatures(x.set, x.mask, cellW, cellH);
-    if (CurrentRecognitionProfile() == kProfileGallery) {
+    if (const int32_t profile = CurrentRecognitionProfile(); IsGalleryProfile(profile)) {
         CreateStyledDescriptors(x.set, g_fGaussSmooth, x.w, x.h, g_fRotImg, g_fGradvec, GalleryDescriptorStyle());
-        return EncodeGalleryCapture(x.set, x.mask, cellW, cellH, templ, templCapacity) > 0 ? 0
-                                                                                           : kCreateWorkspaceTooSmall;
+        return EncodeGalleryCapture(x.set, x.mask, cellW, cellH, templ, templCapacity, profile) > 0
+                   ? 0
+                   : kCreateWorkspaceTooSmall;
     }
     CreateDescriptors(x.set, g_fGaussSmooth, x.w, x.h, g_fRotImg, g_fGradvec);
     if (EncodeTemplate(x.set, x.mask, cellW, cellH, templ, templCapacity) != kCodecOk) return kCreateWorkspaceTooSmall;

@@ -19,6 +19,46 @@ GalleryMatchState g_state{false, 0, -1, g_storedCopy, g_probeCopy};
 const GalleryMatchState &LastGalleryMatch() { return g_state; }
 void ForgetGalleryMatch() { g_state.valid = false; }
 
+IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
+                          int32_t scratchSize) {
+    IslandScores r{0, 0, -1};
+    const ScopedMatchRules rules(kGalleryMatchRules);
+    MatchWorkspace ws{};
+    if (!PrepareProbe(touch.templ, touch.length, gallery.profile, scratch, scratchSize, ws))
+        return IslandScores{kMatchDecodeFailed, 0, -1};
+    // The best island and the second best: a touch of the enrolled finger
+    // usually overlaps several touches of the enrolment, another finger's
+    // rarely two at once.
+    for (int32_t k = 0; k < gallery.count; ++k) {
+        const GalleryIsland &island = gallery.islands[k];
+        const int32_t score = MatchPreparedProbe(ws, island.templ, island.length, gallery.profile);
+        if (score == kMatchDecodeFailed) return IslandScores{kMatchDecodeFailed, 0, -1};
+        if (score > r.best) {
+            r.second = r.best;
+            r.best = score;
+            r.bestIsland = k;
+        } else if (score > r.second) {
+            r.second = score;
+        }
+    }
+    // The engine's own renewal state belongs to the last island tried.
+    ConsumeMatchState();
+    return r;
+}
+
+int32_t GalleryScore(const IslandScores &s) {
+    const int64_t combined = static_cast<int64_t>(s.best) + s.second - kGalleryScoreOffset;
+    return combined < 0 ? 0 : (combined > INT32_MAX ? INT32_MAX : static_cast<int32_t>(combined));
+}
+
+void RecordGalleryMatch(const uint8_t *stored, const uint8_t *probe, int32_t score, int32_t island) {
+    std::memcpy(g_storedCopy, stored, QV_TEMPLATE_SIZE);
+    std::memcpy(g_probeCopy, probe, QV_TEMPLATE_SIZE);
+    g_state.score = score;
+    g_state.island = island;
+    g_state.valid = true;
+}
+
 int32_t GalleryMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize) {
     g_state.valid = false;
     if (scratch == nullptr || scratchSize < kMatchScratchSize) return kMatchScratchTooSmall;
@@ -26,36 +66,9 @@ int32_t GalleryMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *scrat
     GalleryView live{};
     if (!ReadGallery(stored, QV_TEMPLATE_SIZE, gallery) || !ReadGallery(probe, QV_TEMPLATE_SIZE, live))
         return kMatchDecodeFailed;
-    const GalleryIsland &touch = live.islands[0];
-    const ScopedMatchRules rules(kGalleryMatchRules);
-    MatchWorkspace ws{};
-    if (!PrepareProbe(touch.templ, touch.length, kProfileGallery, scratch, scratchSize, ws)) return kMatchDecodeFailed;
-    // The best island and the second best: a touch of the enrolled finger
-    // usually overlaps several touches of the enrolment, another finger's
-    // rarely two at once.
-    int32_t best = 0;
-    int32_t second = 0;
-    int32_t bestIsland = -1;
-    for (int32_t k = 0; k < gallery.count; ++k) {
-        const GalleryIsland &island = gallery.islands[k];
-        const int32_t score = MatchPreparedProbe(ws, island.templ, island.length, kProfileGallery);
-        if (score == kMatchDecodeFailed) return kMatchDecodeFailed;
-        if (score > best) {
-            second = best;
-            best = score;
-            bestIsland = k;
-        } else if (score > second) {
-            second = score;
-        }
-    }
-    // The engine's own renewal state belongs to the last island tried.
-    ConsumeMatchState();
-    std::memcpy(g_storedCopy, stored, QV_TEMPLATE_SIZE);
-    std::memcpy(g_probeCopy, probe, QV_TEMPLATE_SIZE);
-    const int64_t combined = static_cast<int64_t>(best) + second - kGalleryScoreOffset;
-    const int32_t score = combined < 0 ? 0 : (combined > INT32_MAX ? INT32_MAX : static_cast<int32_t>(combined));
-    g_state.score = score;
-    g_state.island = bestIsland;
-    g_state.valid = true;
+    const IslandScores islands = ScoreIslands(gallery, live.islands[0], scratch, scratchSize);
+    if (islands.best == kMatchDecodeFailed) return kMatchDecodeFailed;
+    const int32_t score = GalleryScore(islands);
+    RecordGalleryMatch(stored, probe, score, islands.bestIsland);
     return score;
 }

@@ -12,6 +12,21 @@
 // below the engine's need.
 int32_t GalleryMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize);
 
+struct GalleryView;
+struct GalleryIsland;
+// Engine scores of a touch against every island of a gallery: the best, the
+// second best and the best island (-1 when none scored). best is
+// kMatchDecodeFailed when a template does not decode.
+struct IslandScores {
+    int32_t best;
+    int32_t second;
+    int32_t bestIsland;
+};
+IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
+                          int32_t scratchSize);
+// The gallery score of island scores: best plus second less the offset, at least 0.
+int32_t GalleryScore(const IslandScores &s);
+
 // What renewal needs of the last gallery match: both templates as they were,
 // the score and the island that matched. Valid until the next match, merge,
 // renewal or template creation.
@@ -23,6 +38,8 @@ struct GalleryMatchState {
     const uint8_t *probe;
 };
 const GalleryMatchState &LastGalleryMatch();
+// Keeps a match for renewal (copies both templates).
+void RecordGalleryMatch(const uint8_t *stored, const uint8_t *probe, int32_t score, int32_t island);
 void ForgetGalleryMatch();
 
 // Subtracted from the sum of the two best island scores, so that a score

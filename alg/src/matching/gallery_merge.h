@@ -25,4 +25,13 @@ int32_t GalleryMerge(const uint8_t *base, const uint8_t *add, uint8_t *out, uint
 // 0 with the renewed template in out, or 1 with nothing written.
 int32_t GalleryRenew(uint8_t *out, uint8_t *scratch, int32_t scratchSize);
 
+// The two steps above without delivering the result: the gallery (islands
+// trimmed to maxPoints) is written at the start of scratch and its length
+// returned, -1 when refused. Renewal needs a last match of at least minScore
+// and reports the island slot the touch took. Profile 3 appends its phase
+// records to what these write.
+int32_t GalleryMergeInto(const uint8_t *base, const uint8_t *add, int32_t maxPoints, uint8_t *scratch,
+                         int32_t scratchSize);
+int32_t GalleryRenewInto(int32_t minScore, int32_t maxPoints, uint8_t *scratch, int32_t scratchSize, int32_t &slot);
+
 #endif

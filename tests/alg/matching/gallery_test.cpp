@@ -77,7 +77,7 @@ class Gallery : public ::testing::Test {
 
 TEST_F(Gallery, ProfileSelectionAndTheVersionCodeTemplatesCarry) {
     EXPECT_EQ(Quorvane_SetRecognitionProfile(2), 0);
-    for (int32_t bad : {0, 3, -1, 256}) {
+    for (int32_t bad : {0, 4, -1, 256}) {
         EXPECT_EQ(Quorvane_SetRecognitionProfile(bad), -1);
         EXPECT_EQ(CurrentRecognitionProfile(), 2);
     }

@@ -1,0 +1,189 @@
+// Recognition profile 3: touches carry their rotated phase records, galleries
+// one record per island through enrolment and renewal, the fused score, and
+// damaged or mixed templates. The pinned test at the end must give the same
+// bytes on every architecture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "QVAlgDll.h"
+#include "core/gallery_template.h"
+#include "core/recognition_profile.h"
+#include "correlation/phase_records.h"
+#include "matching/correlated_match.h"
+#include "matching/gallery_match.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A capture of a print-like ridge pattern (seed: the finger) at (cx, cy) of
+// the finger, integer arithmetic only so that every architecture sees the
+// same pixels.
+Bytes capture(int32_t w, int32_t h, int32_t cx, int32_t cy, int32_t seed) {
+    Bytes image(static_cast<size_t>(w * h));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t px = x + cx, py = y + cy;
+            // Distance from a seed-dependent core, in quarter pixels, bent by a slow wave.
+            const int32_t dx = px - 20 * seed, dy = py + 13 * seed;
+            const int32_t d =
+                static_cast<int32_t>(std::sqrt(16.0 * (dx * dx + dy * dy * 6 / 10))) + ((px * seed + py * 3) / 7) % 12;
+            const int32_t phase = d % 36;
+            const int32_t tri = phase < 18 ? phase : 36 - phase;
+            image[static_cast<size_t>(y * w + x)] = static_cast<uint8_t>(40 + tri * 10);
+        }
+    return image;
+}
+
+Bytes touch(int32_t w, int32_t h, int32_t cx, int32_t cy, int32_t seed) {
+    Bytes image = capture(w, h, cx, cy, seed);
+    Bytes t(QV_TEMPLATE_SIZE, 0);
+    int32_t info[QV_INFO_WORDS] = {};
+    if (Quorvane_CreateTemplate(image.data(), static_cast<int16_t>(w), static_cast<int16_t>(h), t.data(), info) != 1)
+        t.clear();
+    return t;
+}
+
+int16_t merge(const Bytes &base, const Bytes &add, Bytes &out) {
+    uint16_t overlap = 0, width = 0, height = 0;
+    return Quorvane_MergeFeature(base.data(), add.data(), out.data(), &overlap, &width, &height);
+}
+
+int32_t recordCount(const Bytes &t) {
+    GalleryView g{};
+    PhaseRecords p{};
+    return ReadCorrelatedTemplate(t.data(), QV_TEMPLATE_SIZE, g, p) ? p.count : -1;
+}
+
+class CorrelatedGallery : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QV_CURRENT_VER = 1;
+        Quorvane_Init(5);
+        Quorvane_SetRecognitionProfile(3);
+    }
+    void TearDown() override { Quorvane_SetRecognitionProfile(1); }
+};
+
+TEST_F(CorrelatedGallery, EnrolmentKeepsOneRecordPerIslandAndRenewalReplacesTheOldest) {
+    const Bytes first = touch(96, 96, 0, 0, 3);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(Quorvane_TemplateProfile(first.data()), 3);
+    EXPECT_EQ(recordCount(first), kTouchRotations);
+
+    // Sixteen touches of one finger: a gallery of sixteen islands, each with
+    // its unrotated record, within the finger file's 28000 bytes.
+    Bytes gallery = first, out(QV_TEMPLATE_SIZE, 0);
+    for (int32_t k = 1; k < kMaxIslands; ++k) {
+        const Bytes t = touch(96, 96, 9 * (k % 4) - 12, 7 * (k / 4) - 10, 3);
+        ASSERT_FALSE(t.empty()) << k;
+        ASSERT_EQ(merge(gallery, t, out), 0) << k;
+        gallery = out;
+        ASSERT_EQ(recordCount(gallery), k + 1);
+        if (k == 1) {
+            // The first touch's record in a gallery is its unrotated one.
+            GalleryView g{}, f{};
+            PhaseRecords gp{}, fp{};
+            ASSERT_TRUE(ReadCorrelatedTemplate(gallery.data(), QV_TEMPLATE_SIZE, g, gp));
+            ASSERT_TRUE(ReadCorrelatedTemplate(first.data(), QV_TEMPLATE_SIZE, f, fp));
+            EXPECT_EQ(0, std::memcmp(IslandRecord(g, gp, 0), IslandRecord(f, fp, 0), kPhaseBytes));
+        }
+    }
+    const Bytes extra = touch(96, 96, 4, 4, 3);
+    EXPECT_EQ(merge(gallery, extra, out), 1);  // full
+
+    // A touch of the finger scores above the threshold, another finger's does not.
+    const int16_t genuine = Quorvane_MatchScore(gallery.data(), extra.data());
+    EXPECT_GT(genuine, 45);
+    EXPECT_EQ(LastFusionParts().islandSum + (LastFusionParts().correlationPeak - 350) / 8 - 67, genuine);
+    const Bytes stranger = touch(96, 96, 0, 0, 7);
+    EXPECT_LE(Quorvane_MatchScore(gallery.data(), stranger.data()), 45);
+
+    // Renewal after the genuine match: the oldest island (and its record)
+    // gives way to the touch; the gallery stays at sixteen and reads.
+    ASSERT_GT(Quorvane_MatchScore(gallery.data(), extra.data()), 70);
+    Bytes renewed(QV_TEMPLATE_SIZE, 0);
+    uint16_t w = 0, h = 0;
+    ASSERT_EQ(Quorvane_RenewFeature(renewed.data(), nullptr, &w, &h), 0);
+    EXPECT_EQ(recordCount(renewed), kMaxIslands);
+    GalleryView rv{}, tv{};
+    PhaseRecords rp{}, tp{};
+    ASSERT_TRUE(ReadCorrelatedTemplate(renewed.data(), QV_TEMPLATE_SIZE, rv, rp));
+    ASSERT_TRUE(ReadCorrelatedTemplate(extra.data(), QV_TEMPLATE_SIZE, tv, tp));
+    int32_t fresh = -1;
+    for (int32_t k = 0; k < rv.count; ++k)
+        if (std::memcmp(IslandRecord(rv, rp, k), IslandRecord(tv, tp, 0), kPhaseBytes) == 0) fresh = k;
+    ASSERT_GE(fresh, 0);
+    EXPECT_EQ(rv.islands[fresh].age, 0);
+    EXPECT_GT(Quorvane_MatchScore(renewed.data(), extra.data()), genuine);
+    // Renewal follows its match directly: after another template it is refused.
+    ASSERT_FALSE(touch(96, 96, 0, 0, 3).empty());
+    EXPECT_EQ(Quorvane_RenewFeature(renewed.data(), nullptr, &w, &h), 1);
+}
+
+TEST_F(CorrelatedGallery, MixedProfilesScoreZeroAndDamagedBlocksDoNotRead) {
+    const Bytes three = touch(96, 96, 0, 0, 5);
+    Quorvane_SetRecognitionProfile(2);
+    const Bytes two = touch(96, 96, 0, 0, 5);
+    ASSERT_FALSE(three.empty());
+    ASSERT_FALSE(two.empty());
+    EXPECT_EQ(Quorvane_TemplateProfile(two.data()), 2);
+    EXPECT_EQ(Quorvane_TemplateProfile(nullptr), 0);
+    EXPECT_GT(Quorvane_MatchScore(three.data(), three.data()), 45);
+    EXPECT_EQ(Quorvane_MatchScore(three.data(), two.data()), 0);
+    EXPECT_EQ(Quorvane_MatchScore(two.data(), three.data()), 0);
+    Bytes out(QV_TEMPLATE_SIZE, 0xAB);
+    EXPECT_EQ(merge(three, two, out), 1);
+    EXPECT_EQ(out, Bytes(QV_TEMPLATE_SIZE, 0xAB));
+
+    // The phase block after the gallery: a wrong magic, a record count that
+    // is neither one per island nor a touch's rotations, or records running
+    // past the buffer make the template unreadable, not a crash.
+    GalleryView g{};
+    ASSERT_TRUE(ReadGallery(three.data(), QV_TEMPLATE_SIZE, g));
+    const size_t block = static_cast<size_t>(GalleryBytes(g));
+    for (const auto &[offset, value] : {std::pair<size_t, uint8_t>{0, 'X'}, {2, 9}, {3, 2}, {3, 0}, {3, 255}}) {
+        Bytes bad = three;
+        bad[block + offset] = value;
+        EXPECT_EQ(Quorvane_MatchScore(three.data(), bad.data()), -10000) << offset;
+        EXPECT_EQ(Quorvane_MatchScore(bad.data(), three.data()), -10000) << offset;
+        EXPECT_EQ(merge(three, bad, out), 1);
+    }
+}
+
+TEST_F(CorrelatedGallery, SameBytesOnEveryArchitecture) {
+    uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](const uint8_t *p, size_t n) {
+        for (size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
+    };
+    struct Geometry {
+        int32_t type, w, h;
+    };
+    std::vector<int32_t> scores;
+    for (const Geometry g : {Geometry{1, 112, 88}, Geometry{3, 68, 118}, Geometry{5, 96, 96}}) {
+        Quorvane_Init(g.type);
+        Bytes touches[3];
+        for (int32_t k = 0; k < 3; ++k) {
+            touches[k] = touch(g.w, g.h, 6 * k, -4 * k, 2);
+            ASSERT_FALSE(touches[k].empty());
+            mix(touches[k].data(), touches[k].size());
+        }
+        Bytes merged(QV_TEMPLATE_SIZE, 0);
+        ASSERT_EQ(merge(touches[0], touches[1], merged), 0);
+        mix(merged.data(), merged.size());
+        scores.push_back(Quorvane_MatchScore(merged.data(), touches[2].data()));
+        scores.push_back(LastFusionParts().correlationPeak);
+        Bytes renewed(QV_TEMPLATE_SIZE, 0);
+        uint16_t w = 0, h = 0;
+        scores.push_back(Quorvane_RenewFeature(renewed.data(), nullptr, &w, &h));
+        mix(renewed.data(), renewed.size());
+    }
+    // Fused score, correlation peak and renewal result of the three sizes.
+    EXPECT_EQ(scores, (std::vector<int32_t>{1619, 1773, 0, 526, 1725, 0, 1195, 1811, 0}));
+    EXPECT_EQ(hash, 2857256197556144012u);
+}
+
+}  // namespace
