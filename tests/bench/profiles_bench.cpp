@@ -1,8 +1,9 @@
-// The two recognition profiles side by side on generated 96 x 96 fingers:
+// The three recognition profiles side by side on generated 96 x 96 fingers:
 // template creation per capture, and one verification match of a capture
 // against an enrolled template (profile 1: ten touches merged into one
-// template; profile 2: a gallery of sixteen touches), for the owner's capture
-// and another finger's.
+// template; profile 2: a gallery of sixteen touches; profile 3: the same
+// gallery with a phase record per touch), for the owner's capture and another
+// finger's.
 //   build/tests/bench/bench_profiles --benchmark_repetitions=5
 #include <benchmark/benchmark.h>
 
@@ -63,6 +64,9 @@ void BM_Match_Profile1_Owner(benchmark::State &state) { match(state, 1, true); }
 void BM_Match_Profile1_OtherFinger(benchmark::State &state) { match(state, 1, false); }
 void BM_Match_Profile2_Owner(benchmark::State &state) { match(state, 2, true); }
 void BM_Match_Profile2_OtherFinger(benchmark::State &state) { match(state, 2, false); }
+void BM_CreateTemplate16_Profile3(benchmark::State &state) { createTemplates(state, 3); }
+void BM_Match_Profile3_Owner(benchmark::State &state) { match(state, 3, true); }
+void BM_Match_Profile3_OtherFinger(benchmark::State &state) { match(state, 3, false); }
 
 BENCHMARK(BM_CreateTemplate16_Profile1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CreateTemplate16_Profile2)->Unit(benchmark::kMillisecond);
@@ -70,6 +74,9 @@ BENCHMARK(BM_Match_Profile1_Owner)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Match_Profile1_OtherFinger)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Match_Profile2_Owner)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Match_Profile2_OtherFinger)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CreateTemplate16_Profile3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Match_Profile3_Owner)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Match_Profile3_OtherFinger)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

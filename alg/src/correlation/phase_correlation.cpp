@@ -99,20 +99,31 @@ void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_
 }
 
 int32_t BestCorrelationPeak(const uint8_t *stored, const uint8_t *probeRecords, int32_t count, int32_t *bestRecord) {
+    const auto record = [probeRecords](int32_t r) { return probeRecords + static_cast<int64_t>(r) * kPhaseBytes; };
     int32_t best = 0, bestAt = 0;
-    for (int32_t r = 0; r < count; r += 2) {
-        const uint8_t *a = probeRecords + static_cast<int64_t>(r) * kPhaseBytes;
-        const uint8_t *b = r + 1 < count ? a + kPhaseBytes : a;
-        int32_t pa = 0, pb = 0;
-        CorrelationPeaks(stored, a, b, pa, pb);
-        if (pa > best) {
-            best = pa;
+    const auto consider = [&best, &bestAt](int32_t peak, int32_t r) {
+        if (peak > best) {
+            best = peak;
             bestAt = r;
         }
-        if (r + 1 < count && pb > best) {
-            best = pb;
-            bestAt = r + 1;
-        }
+    };
+    // Every other record first (two per transform), then the two records
+    // beside the best of them.
+    for (int32_t r = 0; r < count; r += 4) {
+        const int32_t next = r + 2 < count ? r + 2 : r;
+        int32_t a = 0, b = 0;
+        CorrelationPeaks(stored, record(r), record(next), a, b);
+        consider(a, r);
+        consider(b, next);
+    }
+    const int32_t coarse = bestAt;
+    const int32_t below = coarse > 0 ? coarse - 1 : coarse;
+    const int32_t above = coarse + 1 < count ? coarse + 1 : coarse;
+    if (below != coarse || above != coarse) {
+        int32_t a = 0, b = 0;
+        CorrelationPeaks(stored, record(below), record(above), a, b);
+        consider(a, below);
+        consider(b, above);
     }
     if (bestRecord != nullptr) *bestRecord = bestAt;
     return best;

@@ -13,8 +13,9 @@
 void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB, int32_t &peakA,
                       int32_t &peakB);
 
-// Best peak of `stored` over `count` probe records (rotations of one touch);
-// index of the best record in *bestRecord when not null.
+// Best peak of `stored` over `count` probe records (rotations of one touch in
+// order): every other rotation, then the two beside the best of those. Index
+// of the best record in *bestRecord when not null.
 int32_t BestCorrelationPeak(const uint8_t *stored, const uint8_t *probeRecords, int32_t count, int32_t *bestRecord);
 
 #endif
