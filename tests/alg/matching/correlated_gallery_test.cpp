@@ -98,7 +98,7 @@ TEST_F(CorrelatedGallery, EnrolmentKeepsOneRecordPerIslandAndRenewalReplacesTheO
     // A touch of the finger scores above the threshold, another finger's does not.
     const int16_t genuine = Quorvane_MatchScore(gallery.data(), extra.data());
     EXPECT_GT(genuine, 45);
-    EXPECT_EQ(LastFusionParts().islandSum + (LastFusionParts().correlationPeak - 350) / 8 - 67, genuine);
+    EXPECT_EQ(LastFusionParts().islandSum + (LastFusionParts().correlationPeak - 350) / 8 - 70, genuine);
     const Bytes stranger = touch(96, 96, 0, 0, 7);
     EXPECT_LE(Quorvane_MatchScore(gallery.data(), stranger.data()), 45);
 
@@ -182,7 +182,7 @@ TEST_F(CorrelatedGallery, SameBytesOnEveryArchitecture) {
         mix(renewed.data(), renewed.size());
     }
     // Fused score, correlation peak and renewal result of the three sizes.
-    EXPECT_EQ(scores, (std::vector<int32_t>{1619, 1773, 0, 526, 1725, 0, 1195, 1811, 0}));
+    EXPECT_EQ(scores, (std::vector<int32_t>{1616, 1773, 0, 523, 1725, 0, 1192, 1811, 0}));
     EXPECT_EQ(hash, 2857256197556144012u);
 }
 
