@@ -17,6 +17,7 @@ import ctypes
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -220,13 +221,26 @@ class PrivateBus:
             ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=_die_with_parent,
             env=self.users_env(env or dict(os.environ)))
+        # The socket file appears at bind(), a moment before the daemon
+        # listens on it (a busy machine once refused a client in between):
+        # wait until a connection is accepted.
         deadline = time.monotonic() + START_TIMEOUT_S
-        while not self.socket.exists():
+        while not self._accepts():
             if self.proc.poll() is not None:
                 raise RuntimeError("dbus-daemon failed: " + self.proc.stderr.read().decode())
             if time.monotonic() > deadline:
-                raise RuntimeError("dbus-daemon did not create its socket")
+                raise RuntimeError("dbus-daemon did not listen on its socket")
             time.sleep(0.01)
+
+    def _accepts(self):
+        if not self.socket.exists():
+            return False
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            try:
+                probe.connect(str(self.socket))
+                return True
+            except OSError:
+                return False
 
     def connect(self):
         return dbus.bus.BusConnection(self.address, mainloop=dbus.mainloop.glib.DBusGMainLoop())

@@ -18,9 +18,10 @@ namespace {
 TEST(RecognitionSetting, ParsesOneProfileLineAndRefusesAnythingElse) {
     EXPECT_EQ(vkParseRecognitionProfile("profile=2\n"), 2);
     EXPECT_EQ(vkParseRecognitionProfile("profile=1"), 1);
+    EXPECT_EQ(vkParseRecognitionProfile("profile=3\n"), 3);
     EXPECT_EQ(vkParseRecognitionProfile("# chosen by the admin\n\n  profile =\t2 \r\n"), 2);
-    for (const char *bad : {"", "\n# nothing\n", "profile=3\n", "profile=\n", "profile=22\n", "profile 2\n",
-                            "Profile=2\n", "profile=2\nprofile=1\n", "profile=2\ncolour=blue\n", "=2\n"})
+    for (const char *bad : {"", "\n# nothing\n", "profile=4\n", "profile=0\n", "profile=\n", "profile=22\n",
+                            "profile 2\n", "Profile=2\n", "profile=2\nprofile=1\n", "profile=2\ncolour=blue\n", "=2\n"})
         EXPECT_EQ(vkParseRecognitionProfile(bad), 0) << bad;
 }
 
