@@ -134,11 +134,7 @@ void Fft2DFromLoaded(FftFrame &loaded, FftFrame &out, bool inverse) {
     butterflyRows(out, tw);  // along y
 }
 
-void Fft2D(FftFrame &in, FftFrame &out, bool inverse) {
-    transposeReversing(in, out);
-    Fft2DFromLoaded(out, in, inverse);
-    for (int32_t i = 0; i < kFftCells; ++i) {
-        out.re[i] = in.re[i];
-        out.im[i] = in.im[i];
-    }
+void Fft2D(FftFrame &frame, FftFrame &scratch, bool inverse) {
+    transposeReversing(frame, scratch);
+    Fft2DFromLoaded(scratch, frame, inverse);
 }

@@ -27,9 +27,10 @@ struct FftFrame {
     int32_t im[kFftCells];
 };
 
-// Transform of the natural-order frame `in` (in[y][x]) into out (out[ky][kx]);
-// `in` is used as scratch. inverse: exp(+2 pi i ...) instead of exp(-2 pi i ...).
-void Fft2D(FftFrame &in, FftFrame &out, bool inverse);
+// In-place transform of the natural-order frame (frame[y][x] becomes
+// frame[ky][kx]) through `scratch`. inverse: exp(+2 pi i ...) instead of
+// exp(-2 pi i ...).
+void Fft2D(FftFrame &frame, FftFrame &scratch, bool inverse);
 
 // The same transform for input already placed as loaded[BitReverse6(kx)][ky]
 // (the layout of the first pass): saves the first reordering when a caller

@@ -34,8 +34,8 @@ int32_t quantisePhase(int32_t re, int32_t im) {
     return ((deg * kPhaseLevels + 180) / 360) & (kPhaseLevels - 1);
 }
 
-FftFrame g_samples;
-FftFrame g_spectrum;
+FftFrame g_frame;
+FftFrame g_scratch;
 
 }  // namespace
 
@@ -44,8 +44,8 @@ const BandBin *BandBins() { return kBand.bins; }
 // Samples are at most 250 x 16 x (kTaperPixels + 1) = 36000 in magnitude,
 // within the transform's 2^16.
 void TouchPhases(const uint8_t *image, int32_t w, int32_t h, int32_t angleDeg, uint8_t *phases) {
-    int32_t *re = g_samples.re;
-    std::memset(&g_samples, 0, sizeof g_samples);
+    int32_t *re = g_frame.re;
+    std::memset(&g_frame, 0, sizeof g_frame);
     int64_t sum = 0;
     for (int32_t i = 0; i < w * h; ++i) sum += image[i];
     const int32_t mean16 = w * h > 0 ? static_cast<int32_t>(sum * 16 / (w * h)) : 0;
@@ -72,12 +72,12 @@ void TouchPhases(const uint8_t *image, int32_t w, int32_t h, int32_t angleDeg, u
             re[v * kFrame + u] = value * weight;
         }
     }
-    Fft2D(g_samples, g_spectrum, false);
+    Fft2D(g_frame, g_scratch, false);
     std::memset(phases, 0, kPhaseBytes);
     for (int32_t i = 0; i < kBandBins; ++i) {
         const BandBin b = kBand.bins[i];
         const int32_t at = (b.ky & (kFrame - 1)) * kFrame + (b.kx & (kFrame - 1));
-        const int32_t q = quantisePhase(g_spectrum.re[at], g_spectrum.im[at]);
+        const int32_t q = quantisePhase(g_frame.re[at], g_frame.im[at]);
         phases[i >> 1] |= static_cast<uint8_t>((i & 1) ? q << 4 : q);
     }
 }

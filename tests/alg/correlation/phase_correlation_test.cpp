@@ -15,7 +15,7 @@
 
 namespace {
 
-FftFrame g_in, g_out;
+FftFrame g_frame, g_scratch;
 
 // Curved ridges about 9 px apart whose course wanders with the seed: a
 // print-like pattern, different for every seed. The window (w x h) sits at
@@ -57,25 +57,25 @@ TEST(FixedFft, TwiddlesAndTheSpectrumOfAnImpulse) {
 
     // An impulse of 4096 * 1000 at (x0, y0) transforms to 1000 exp(-2 pi i (kx x0 + ky y0) / 64).
     const int32_t x0 = 5, y0 = 3;
-    std::memset(&g_in, 0, sizeof g_in);
-    g_in.re[y0 * kFftSize + x0] = 64000;  // within the 2^16 bound; 64000 / 4096 = 15.625
-    Fft2D(g_in, g_out, false);
+    std::memset(&g_frame, 0, sizeof g_frame);
+    g_frame.re[y0 * kFftSize + x0] = 64000;  // within the 2^16 bound; 64000 / 4096 = 15.625
+    Fft2D(g_frame, g_scratch, false);
     for (const auto &[kx, ky] :
          {std::pair{0, 0}, std::pair{1, 0}, std::pair{0, 1}, std::pair{7, 11}, std::pair{40, 63}}) {
         const double phase = -2 * 3.14159265358979 * (kx * x0 + ky * y0) / 64.0;
         const int32_t at = ky * kFftSize + kx;
-        EXPECT_NEAR(g_out.re[at], 15.625 * std::cos(phase), 1.5) << kx << "," << ky;
-        EXPECT_NEAR(g_out.im[at], 15.625 * std::sin(phase), 1.5) << kx << "," << ky;
+        EXPECT_NEAR(g_frame.re[at], 15.625 * std::cos(phase), 1.5) << kx << "," << ky;
+        EXPECT_NEAR(g_frame.im[at], 15.625 * std::sin(phase), 1.5) << kx << "," << ky;
     }
 
     // The inverse of a single bin is a plane wave: exp(+2 pi i (kx x + ky y) / 64) / 4096.
-    std::memset(&g_in, 0, sizeof g_in);
-    g_in.re[2 * kFftSize + 1] = 60000;
-    Fft2D(g_in, g_out, true);
+    std::memset(&g_frame, 0, sizeof g_frame);
+    g_frame.re[2 * kFftSize + 1] = 60000;
+    Fft2D(g_frame, g_scratch, true);
     for (const auto &[x, y] : {std::pair{0, 0}, std::pair{16, 0}, std::pair{3, 9}}) {
         const double phase = 2 * 3.14159265358979 * (1 * x + 2 * y) / 64.0;
-        EXPECT_NEAR(g_out.re[y * kFftSize + x], 60000 / 4096.0 * std::cos(phase), 1.5);
-        EXPECT_NEAR(g_out.im[y * kFftSize + x], 60000 / 4096.0 * std::sin(phase), 1.5);
+        EXPECT_NEAR(g_frame.re[y * kFftSize + x], 60000 / 4096.0 * std::cos(phase), 1.5);
+        EXPECT_NEAR(g_frame.im[y * kFftSize + x], 60000 / 4096.0 * std::sin(phase), 1.5);
     }
 }
 
