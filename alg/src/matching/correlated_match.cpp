@@ -29,7 +29,6 @@ static_assert(kMaxIslands * (2 + 16 + 31 * kCorrelatedIslandPoints + 78) + 4 + k
 constexpr int32_t kPeakBase = 350;
 constexpr int32_t kPeakStep = 8;
 constexpr int32_t kCorrelatedOffset = 70;
-constexpr int32_t kCorrelatedRenewScore = 70;
 
 FusionParts g_parts{0, 0};
 

@@ -14,6 +14,9 @@
 // their phase records always fit a template.
 inline constexpr int32_t kCorrelatedIslandPoints = 41;
 
+// A verification scoring at least this renews the gallery with its touch.
+inline constexpr int32_t kCorrelatedRenewScore = 70;
+
 // Fused score of probe (a profile 3 touch) against the profile 3 gallery
 // `stored`; -10000 when either does not read, -1 for a scratch below the
 // engine's need.
