@@ -1,5 +1,7 @@
 #include "correlation/fixed_fft.h"
 
+#include <cstring>
+
 namespace {
 
 // sin(pi/2 * q / 16) for q in 0..16, in Q14: Taylor series in Q30 integers.
@@ -81,10 +83,11 @@ constexpr Twiddles kInverse = makeTwiddles(true);
 #define QV_WIDE_VECTORS
 #endif
 
-// One butterfly on each of 64 lanes (the four rows never overlap).
+// One butterfly on each of Lanes lanes (the four rows never overlap).
+template <int32_t Lanes>
 inline void butterflyLanes(int32_t *__restrict ar, int32_t *__restrict ai, int32_t *__restrict br,
                            int32_t *__restrict bi, int32_t wr, int32_t wi) {
-    for (int32_t x = 0; x < kFftSize; ++x) {
+    for (int32_t x = 0; x < Lanes; ++x) {
         const int32_t tr = (br[x] * wr - bi[x] * wi + (1 << 13)) >> kTwiddleShift;
         const int32_t ti = (br[x] * wi + bi[x] * wr + (1 << 13)) >> kTwiddleShift;
         const int32_t ur = ar[x], ui = ai[x];
@@ -102,7 +105,27 @@ QV_WIDE_VECTORS void butterflyRows(FftFrame &f, const Twiddles &tw) {
         for (int32_t start = 0; start < kFftSize; start += 2 * half) {
             for (int32_t j = 0; j < half; ++j) {
                 const int32_t a = (start + j) * kFftSize, b = a + half * kFftSize;
-                butterflyLanes(f.re + a, f.im + a, f.re + b, f.im + b, tw.cos[j * step], tw.sin[j * step]);
+                butterflyLanes<kFftSize>(f.re + a, f.im + a, f.re + b, f.im + b, tw.cos[j * step], tw.sin[j * step]);
+            }
+        }
+    }
+}
+
+// Lanes of a band limited first pass: columns 0 .. 23 (ky = 0 .. 23) and
+// 40 .. 63 (ky = -24 .. -1), three vectors of eight each.
+constexpr int32_t kBandLanes = 24;
+constexpr int32_t kBandKyLimit = kBandLanes - 1;
+
+// butterflyRows on those lanes only; the others must be zero and stay so.
+QV_WIDE_VECTORS void butterflyBandRows(FftFrame &f, const Twiddles &tw) {
+    constexpr int32_t high = kFftSize - kBandLanes;
+    for (int32_t half = 1, step = kFftSize / 2; half < kFftSize; half <<= 1, step >>= 1) {
+        for (int32_t start = 0; start < kFftSize; start += 2 * half) {
+            for (int32_t j = 0; j < half; ++j) {
+                const int32_t a = (start + j) * kFftSize, b = a + half * kFftSize;
+                const int32_t wr = tw.cos[j * step], wi = tw.sin[j * step];
+                butterflyLanes<kBandLanes>(f.re + a, f.im + a, f.re + b, f.im + b, wr, wi);
+                butterflyLanes<kBandLanes>(f.re + a + high, f.im + a + high, f.re + b + high, f.im + b + high, wr, wi);
             }
         }
     }
@@ -110,10 +133,17 @@ QV_WIDE_VECTORS void butterflyRows(FftFrame &f, const Twiddles &tw) {
 
 // out[BitReverse6(c)][r] = in[r][c]: the transpose that puts the next pass's
 // index in bit-reversed row order.
-void transposeReversing(const FftFrame &in, FftFrame &out) {
+// Columns from zeroFrom to zeroTo - 1 are known to be zero: their rows are
+// cleared instead of read.
+void transposeReversing(const FftFrame &in, FftFrame &out, int32_t zeroFrom = 0, int32_t zeroTo = 0) {
     for (int32_t c = 0; c < kFftSize; ++c) {
         int32_t *re = out.re + kReverse.v[c] * kFftSize;
         int32_t *im = out.im + kReverse.v[c] * kFftSize;
+        if (c >= zeroFrom && c < zeroTo) {
+            std::memset(re, 0, sizeof(int32_t) * kFftSize);
+            std::memset(im, 0, sizeof(int32_t) * kFftSize);
+            continue;
+        }
         for (int32_t r = 0; r < kFftSize; ++r) {
             re[r] = in.re[r * kFftSize + c];
             im[r] = in.im[r * kFftSize + c];
@@ -127,10 +157,16 @@ int32_t FftSin(int32_t k) { return sinOf(k); }
 int32_t FftCos(int32_t k) { return sinOf(k + 16); }
 int32_t BitReverse6(int32_t i) { return kReverse.v[i & (kFftSize - 1)]; }
 
-void Fft2DFromLoaded(FftFrame &loaded, FftFrame &out, bool inverse) {
+void Fft2DFromLoaded(FftFrame &loaded, FftFrame &out, bool inverse, int32_t kyLimit) {
     const Twiddles &tw = inverse ? kInverse : kForward;
-    butterflyRows(loaded, tw);  // along x: loaded[kx or x][y]
-    transposeReversing(loaded, out);
+    // Along x: loaded[kx or x][y].
+    if (kyLimit <= kBandKyLimit) {
+        butterflyBandRows(loaded, tw);
+        transposeReversing(loaded, out, kBandLanes, kFftSize - kBandLanes);
+    } else {
+        butterflyRows(loaded, tw);
+        transposeReversing(loaded, out);
+    }
     butterflyRows(out, tw);  // along y
 }
 

@@ -34,7 +34,9 @@ void Fft2D(FftFrame &frame, FftFrame &scratch, bool inverse);
 
 // The same transform for input already placed as loaded[BitReverse6(kx)][ky]
 // (the layout of the first pass): saves the first reordering when a caller
-// fills a sparse spectrum.
-void Fft2DFromLoaded(FftFrame &loaded, FftFrame &out, bool inverse);
+// fills a sparse spectrum. When every ky with |ky| > kyLimit is zero (a band
+// limited spectrum), the first pass leaves those columns alone: they stay
+// zero through it, so the result is the same.
+void Fft2DFromLoaded(FftFrame &loaded, FftFrame &out, bool inverse, int32_t kyLimit = kFftSize / 2);
 
 #endif

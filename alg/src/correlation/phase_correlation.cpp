@@ -93,7 +93,7 @@ void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_
         re[mirror] = a + d;
         im[mirror] = c - b;
     }
-    Fft2DFromLoaded(g_loaded, g_surface, true);
+    Fft2DFromLoaded(g_loaded, g_surface, true, kBandOuter);
     peakA = permille(surfacePeak(g_surface.re));
     peakB = permille(surfacePeak(g_surface.im));
 }
