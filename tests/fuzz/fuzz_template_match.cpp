@@ -15,6 +15,7 @@
 #include "QVAlgDll.h"
 #include "core/featureset.h"
 #include "core/template_codec.h"
+#include "match_checks.h"
 #include "template_pair_input.h"
 
 namespace {
@@ -33,10 +34,12 @@ void require(bool ok, const char *what) {
     }
 }
 
-void requireDecodable(const uint8_t *templ) {
+bool decodes(const uint8_t *templ) {
     const FeatureSlot slot{&g_set, &g_mask};
-    require(DecodeTemplate(templ, QV_TEMPLATE_SIZE, &slot) >= 0, "a written template decodes");
+    return DecodeTemplate(templ, QV_TEMPLATE_SIZE, &slot) >= 0;
 }
+
+void requireDecodable(const uint8_t *templ) { require(decodes(templ), "a written template decodes"); }
 
 // Runs a merge and checks that a refusal leaves the output and out-values alone.
 void mergeAndCheck(const uint8_t *a, const uint8_t *b) {
@@ -58,18 +61,10 @@ void mergeAndCheck(const uint8_t *a, const uint8_t *b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!fuzz::loadTemplatePair(data, size, g_cAlgVerNoKey, g_first, g_second)) return 0;
 
-    const int16_t score = Quorvane_MatchScore(g_first, g_second);
-    require(score >= -10000, "match score range");
-    std::memset(g_out, 0, sizeof g_out);
-    uint16_t width = 0, height = 0;
-    const int16_t renewed = Quorvane_RenewFeature(g_out, nullptr, &width, &height);
-    require(renewed == 0 || renewed == 1, "renewal result");
-    if (renewed == 0) {
-        require(score >= EATURE_RENEW_THRESHOLD, "renewal only after a confident match");
-        requireDecodable(g_out);
-    }
+    fuzz::matchThenRenew(g_first, g_second, g_out, EATURE_RENEW_THRESHOLD, decodes);
     mergeAndCheck(g_first, g_second);
     // Renewal right after a merge has no match state left to use.
+    uint16_t width = 0, height = 0;
     require(Quorvane_RenewFeature(g_out, nullptr, &width, &height) == 1, "no renewal after a merge");
     return 0;
 }
