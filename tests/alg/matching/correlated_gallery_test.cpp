@@ -14,6 +14,7 @@
 #include "correlation/phase_records.h"
 #include "matching/correlated_match.h"
 #include "matching/gallery_match.h"
+#include "pinned_bytes.h"
 
 namespace {
 
@@ -155,35 +156,29 @@ TEST_F(CorrelatedGallery, MixedProfilesScoreZeroAndDamagedBlocksDoNotRead) {
 }
 
 TEST_F(CorrelatedGallery, SameBytesOnEveryArchitecture) {
-    uint64_t hash = 14695981039346656037ull;
-    auto mix = [&hash](const uint8_t *p, size_t n) {
-        for (size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    };
-    struct Geometry {
-        int32_t type, w, h;
-    };
+    pinned::Fnv1a hash;
     std::vector<int32_t> scores;
-    for (const Geometry g : {Geometry{1, 112, 88}, Geometry{3, 68, 118}, Geometry{5, 96, 96}}) {
+    for (const pinned::SensorGeometry g : pinned::kSensorGeometries) {
         Quorvane_Init(g.type);
         Bytes touches[3];
         for (int32_t k = 0; k < 3; ++k) {
             touches[k] = touch(g.w, g.h, 6 * k, -4 * k, 2);
             ASSERT_FALSE(touches[k].empty());
-            mix(touches[k].data(), touches[k].size());
+            hash.mix(touches[k].data(), touches[k].size());
         }
         Bytes merged(QV_TEMPLATE_SIZE, 0);
         ASSERT_EQ(merge(touches[0], touches[1], merged), 0);
-        mix(merged.data(), merged.size());
+        hash.mix(merged.data(), merged.size());
         scores.push_back(Quorvane_MatchScore(merged.data(), touches[2].data()));
         scores.push_back(LastFusionParts().correlationPeak);
         Bytes renewed(QV_TEMPLATE_SIZE, 0);
         uint16_t w = 0, h = 0;
         scores.push_back(Quorvane_RenewFeature(renewed.data(), nullptr, &w, &h));
-        mix(renewed.data(), renewed.size());
+        hash.mix(renewed.data(), renewed.size());
     }
     // Fused score, correlation peak and renewal result of the three sizes.
     EXPECT_EQ(scores, (std::vector<int32_t>{1616, 1773, 0, 523, 1725, 0, 1192, 1811, 0}));
-    EXPECT_EQ(hash, 2857256197556144012u);
+    EXPECT_EQ(hash.value(), 2857256197556144012u);
 }
 
 }  // namespace

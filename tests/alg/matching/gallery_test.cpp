@@ -13,6 +13,7 @@
 #include "feature_fixtures.h"
 #include "matching/gallery_match.h"
 #include "matching/gallery_merge.h"
+#include "pinned_bytes.h"
 
 namespace {
 
@@ -258,15 +259,9 @@ std::vector<uint8_t> integerRidges(int32_t w, int32_t h, int32_t cx, int32_t cy)
 
 TEST_F(Gallery, SameBytesOnEveryArchitecture) {
     Quorvane_SetRecognitionProfile(2);
-    uint64_t hash = 14695981039346656037ull;
-    auto mix = [&hash](const uint8_t *p, size_t n) {
-        for (size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
-    };
-    struct Geometry {
-        int32_t type, w, h;
-    };
+    pinned::Fnv1a hash;
     std::vector<int32_t> scores;
-    for (const Geometry g : {Geometry{1, 112, 88}, Geometry{3, 68, 118}, Geometry{5, 96, 96}}) {
+    for (const pinned::SensorGeometry g : pinned::kSensorGeometries) {
         Quorvane_Init(g.type);
         Bytes touches[3];
         for (int32_t k = 0; k < 3; ++k) {
@@ -276,21 +271,21 @@ TEST_F(Gallery, SameBytesOnEveryArchitecture) {
             ASSERT_EQ(Quorvane_CreateTemplate(image.data(), static_cast<int16_t>(g.w), static_cast<int16_t>(g.h),
                                               touches[k].data(), info),
                       1);
-            mix(touches[k].data(), touches[k].size());
+            hash.mix(touches[k].data(), touches[k].size());
         }
         const Merged m = merge(touches[0], touches[1]);
         ASSERT_EQ(m.result, 0);
-        mix(m.out.data(), m.out.size());
+        hash.mix(m.out.data(), m.out.size());
         scores.push_back(Quorvane_MatchScore(m.out.data(), touches[2].data()));
         Bytes renewed(QV_TEMPLATE_SIZE, 0);
         uint16_t w = 0, h = 0;
         scores.push_back(Quorvane_RenewFeature(renewed.data(), nullptr, &w, &h));
-        mix(renewed.data(), renewed.size());
+        hash.mix(renewed.data(), renewed.size());
     }
     // Match scores and renewal results of the three sizes; the 68 x 118 match
     // is too weak to renew.
     EXPECT_EQ(scores, (std::vector<int32_t>{80, 0, 104, 0, 45, 1}));
-    EXPECT_EQ(hash, 10135135319127008880u);
+    EXPECT_EQ(hash.value(), 10135135319127008880u);
 }
 
 }  // namespace
