@@ -79,11 +79,13 @@ class Session:
         assert self.sensor.wait_for(lambda s: s.images_sent > sent, timeout)
         self.sensor.lift_finger()
 
-    def wait_status(self, member, predicate, timeout=3.0):
+    def wait_status(self, member, predicate, timeout=3.0, since=0):
+        """The last status of `member` matching `predicate` among those from index
+        `since` on, waiting up to `timeout` for one; None if none came."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             self.client.wait_for_signals(len(self.client.signals) + 1, timeout=0.05)
-            found = [s for s in self.statuses(member) if predicate(s)]
+            found = [s for s in self.statuses(member)[since:] if predicate(s)]
             if found:
                 return found[-1]
         return None
@@ -102,8 +104,10 @@ class Session:
         for image in images:
             before = len(self.statuses("VerifyStatus"))
             self.touch(image)
-            status = self.wait_status("VerifyStatus", lambda s: True, timeout=3.0)
-            assert status is not None and len(self.statuses("VerifyStatus")) > before
+            # Only a status sent after this touch answers it: an earlier one found
+            # at once would leave the next touch racing the service.
+            status = self.wait_status("VerifyStatus", lambda s: True, timeout=3.0, since=before)
+            assert status is not None
             if status[1] != 3:
                 return status
         return self.statuses("VerifyStatus")[-1]

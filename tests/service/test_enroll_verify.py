@@ -41,9 +41,9 @@ def test_enrol_then_verify_the_owner_and_refuse_an_impostor(simbus, harness, fin
     # Another finger never matches: every capture is answered with "no match" and capturing goes on.
     s.client.signals.clear()
     s.client.fprint.Verify("")
-    for image in impostor[:3]:
+    for answered, image in enumerate(impostor[:3]):
         s.touch(image)
-        assert s.wait_status("VerifyStatus", lambda st: True)
+        assert s.wait_status("VerifyStatus", lambda st: True, since=answered)
     assert all(code == 3 for _, code, _ in s.statuses("VerifyStatus"))
     s.client.fprint.StopVerify()
     assert s.wait_status("VerifyStatus", lambda st: st[1] == 2) == ("", 2, {"subcode": 1})

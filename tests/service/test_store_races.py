@@ -78,7 +78,7 @@ def test_a_renewal_never_brings_back_a_finger_changed_meanwhile(simbus, harness,
         expected = {"index.Data": enrolled}
     # The file matched is gone from its name: no match is announced for it,
     # and the verification goes on with the next touch.
-    assert s.wait_status("VerifyStatus", lambda st: True, timeout=5)[1] == 3
+    assert s.wait_status("VerifyStatus", lambda st: True, timeout=5, since=seen)[1] == 3
     assert [st for st in s.statuses("VerifyStatus")[seen:] if st[1] != 3] == []
     assert s.sensor.wait_for(lambda st: st.capturing is not None)
     assert {p.name: p.read_bytes() for p in user.iterdir()} == expected
