@@ -25,7 +25,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 from conftest import Harness  # noqa: E402
-from enrol_session import Session, generate_fingers  # noqa: E402
+from enrol_session import OWNER, Session, generate_fingers  # noqa: E402
 from simsensor import PRODUCT_PLAIN, SimBus  # noqa: E402
 
 ENROL = 16
@@ -57,7 +57,7 @@ def main():
     module = build / "pam" / "pam_veko2547.so"
     with tempfile.TemporaryDirectory() as tmp:
         work = Path(tmp)
-        fingers = generate_fingers(work / "fingers", (3,), ENROL + 8, (PRODUCT_PLAIN,))[3][PRODUCT_PLAIN]
+        fingers = generate_fingers(work / "fingers", (OWNER,), ENROL + 8, (PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
         simbus, harness = SimBus(), Harness(work)
         try:
             session = Session(simbus, harness, PRODUCT_PLAIN)

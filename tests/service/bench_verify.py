@@ -25,7 +25,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from conftest import Harness  # noqa: E402
-from enrol_session import Session, generate_fingers  # noqa: E402
+from enrol_session import OTHER, OWNER, THIRD, Session, generate_fingers  # noqa: E402
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_12BIT, SimBus  # noqa: E402
 
 STORED = 10
@@ -129,8 +129,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="veko-bench-") as workdir:
         workdir = Path(workdir)
         (workdir / "fingers").mkdir()
-        fingers = generate_fingers(workdir / "fingers", (3, 4, 5), 24, products=(options.product,))
-        owner, other, unknown = (fingers[seed][options.product] for seed in (3, 4, 5))
+        fingers = generate_fingers(workdir / "fingers", (OWNER, OTHER, THIRD), 24, products=(options.product,))
+        owner, other, unknown = (fingers[seed][options.product] for seed in (OWNER, OTHER, THIRD))
         harness = Harness(workdir)
         simbus = SimBus()
         try:

@@ -24,10 +24,18 @@ def have_fpgen():
     return os.access(FPGEN, os.X_OK)
 
 
+# The generated fingers the suites touch the sensor with: an owner, another
+# person and a third one. Each enrols on every model under every profile, the
+# owner's and the other's first touches after enrolment match, and no two of
+# them come near a match with each other under any profile.
+OWNER, OTHER, THIRD = 11, 16, 9
+
+
 def generate_fingers(out, seeds, impressions, products=PRODUCTS):
     """Raw impressions of generated fingers: {seed: {product: [bytes]}}."""
-    subprocess.run([str(FPGEN), "--seeds", f"{min(seeds)}-{max(seeds)}", "--impressions", str(impressions),
-                    "--formats", "raw", "--no-full", str(out)], check=True, stdout=subprocess.DEVNULL, timeout=120)
+    for seed in seeds:
+        subprocess.run([str(FPGEN), "--seeds", str(seed), "--impressions", str(impressions), "--formats", "raw",
+                        "--no-full", str(out)], check=True, stdout=subprocess.DEVNULL, timeout=120)
     return {seed: {product: [p.read_bytes() for p in sorted(out.glob(f"f{seed:04d}_{product:04x}_*.raw"))]
                    for product in products}
             for seed in seeds}

@@ -11,7 +11,7 @@ import dbus
 import pytest
 
 from conftest import TEST_USERS, as_user, installed_mode
-from enrol_session import generate_fingers, have_fpgen
+from enrol_session import OWNER, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN
 from pathlib import Path
 
@@ -163,7 +163,7 @@ print(repr([(str(m), [str(a) for a in args]) for m, args in got]))
 def test_nobody_hears_another_persons_results(rig, tmp_path):
     harness, service, sensor, polkit = rig
     polkit.mock.SetAllowed([VERIFY, ENROLL])
-    images = generate_fingers(tmp_path / "fingers", (3,), ENROL_TOUCHES, (PRODUCT_PLAIN,))[3][PRODUCT_PLAIN]
+    images = generate_fingers(tmp_path / "fingers", (OWNER,), ENROL_TOUCHES, (PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
     listeners = {user: subprocess.Popen([*as_user(user), "/usr/bin/python3", "-c", LISTEN, harness.bus.address, "8"],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd="/")
                  for user in ("bob", "carol")}

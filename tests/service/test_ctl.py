@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 
 from conftest import GERMAN, SOURCE_DIR, _die_with_parent, installed_mode, stop_process, with_build_translations
+from enrol_session import OTHER, OWNER, generate_fingers
 from simsensor import PRODUCT_PLAIN
 
 BUILD = Path(os.environ.get("VEKO_BUILD_DIR", ""))
@@ -39,14 +40,8 @@ def run_ctl(address, *args, timeout=60):
 
 @pytest.fixture(scope="module")
 def fingers(tmp_path_factory):
-    out = tmp_path_factory.mktemp("fingers")
-    subprocess.run([str(FPGEN), "--seeds", "3-4", "--impressions", "24", "--formats", "raw", "--no-full", str(out)],
-                   check=True, stdout=subprocess.DEVNULL, timeout=120)
-
-    def impressions(seed):
-        return [p.read_bytes() for p in sorted(out.glob(f"f{seed:04d}_{PRODUCT_PLAIN:04x}_*.raw"))]
-
-    return {"owner": impressions(3), "other": impressions(4)}
+    images = generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER, OTHER), 24, (PRODUCT_PLAIN,))
+    return {"owner": images[OWNER][PRODUCT_PLAIN], "other": images[OTHER][PRODUCT_PLAIN]}
 
 
 @pytest.fixture

@@ -4,7 +4,7 @@ import time
 
 import pytest
 
-from enrol_session import Session, generate_fingers, have_fpgen
+from enrol_session import OTHER, OWNER, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_12BIT, PRODUCT_PLAIN, PRODUCT_SPLIT
 
 ENROL_CAPTURES = 16
@@ -16,13 +16,13 @@ pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
 @pytest.fixture(scope="module")
 def fingers(tmp_path_factory):
     """Raw impressions of two generated fingers for every model: {seed: {product: [bytes]}}."""
-    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3, 4), ENROL_CAPTURES + PROBE_CAPTURES)
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER, OTHER), ENROL_CAPTURES + PROBE_CAPTURES)
 
 
 @pytest.mark.parametrize("product", [PRODUCT_12BIT, PRODUCT_SPLIT, PRODUCT_PLAIN])
 def test_enrol_then_verify_the_owner_and_refuse_an_impostor(simbus, harness, fingers, product):
     s = Session(simbus, harness, product)
-    owner, impostor = fingers[3][product], fingers[4][product]
+    owner, impostor = fingers[OWNER][product], fingers[OTHER][product]
 
     result = s.enrol("alice", "thumb", owner[:ENROL_CAPTURES])
     assert result == ("alice", 0, {}), s.statuses("EnrollStatus")
@@ -72,7 +72,7 @@ def test_refusals_before_capturing(simbus, harness, fingers):
 def test_verify_without_stored_fingers_ends_after_the_first_capture(simbus, harness, fingers):
     s = Session(simbus, harness, PRODUCT_PLAIN)
     s.client.fprint.Verify("any")
-    s.touch(fingers[3][PRODUCT_PLAIN][0])
+    s.touch(fingers[OWNER][PRODUCT_PLAIN][0])
     assert s.wait_status("VerifyStatus", lambda st: True) == ("", 2, {"subcode": 1})
 
 

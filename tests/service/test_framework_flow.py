@@ -1,7 +1,9 @@
 """The authentication framework's flow over one connection (claim, enrol,
 stop, release; claim, verify, stop, release) gives exactly the replies,
 signals and log lines it has always given: the record below was taken from
-the service before claims belonged to a connection."""
+the service before claims belonged to a connection, and taken again when the
+generated fingers changed; only the lines a finger decides (which touches
+merge, indexes, scores, the number of touches) differed."""
 import os
 import re
 from pathlib import Path
@@ -14,6 +16,9 @@ from simsensor import PRODUCT_PLAIN
 pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
 
 ENROL_TOUCHES = 10
+# A generated finger whose first touch after enrolment is not recognised and
+# whose second is: the flow then shows both answers.
+FINGER = 1
 
 
 def normalised_log(text, workdir):
@@ -40,7 +45,7 @@ def normalised_log(text, workdir):
 
 @pytest.fixture(scope="module")
 def fingers(tmp_path_factory):
-    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3,), ENROL_TOUCHES + 6, (PRODUCT_PLAIN,))[3][
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (FINGER,), ENROL_TOUCHES + 6, (PRODUCT_PLAIN,))[FINGER][
         PRODUCT_PLAIN]
 
 
@@ -57,8 +62,7 @@ def test_one_connection_enrol_and_verify_as_always(simbus, harness, fingers):
     signals = [(member, str(args[0]), int(args[1]), str(args[2])) for member, args in s.client.signals
                if member in ("EnrollStatus", "VerifyStatus")]
     assert signals == [("EnrollStatus", "1000", 2, '{"progress":%d}' % p) for p in range(10, 100, 10)] + [
-        ("EnrollStatus", "1000", 0, ""), ("VerifyStatus", "", 3, '{"subcode":5}'),
-        ("VerifyStatus", "", 3, '{"subcode":5}'), ("VerifyStatus", "1000", 0, "")]
+        ("EnrollStatus", "1000", 0, ""), ("VerifyStatus", "", 3, '{"subcode":5}'), ("VerifyStatus", "1000", 0, "")]
 
     # A worker's last line may come after the release on a busy machine.
     text = s.service.wait_log(lambda text: text.count("handle_claim") >= 4 and "Released Interface" in

@@ -11,7 +11,7 @@ import dbus
 import pytest
 
 import bus_contract
-from enrol_session import enrolled_store, have_fpgen
+from enrol_session import OWNER, enrolled_store, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN, SimBus
 
 pytestmark = [pytest.mark.skipif(not SimBus.can_announce(), reason="needs umockdev-wrapper (run it through ctest)"),
@@ -25,8 +25,8 @@ ENROL_TOUCHES = 12
 @pytest.fixture(scope="module")
 def enrolled(tmp_path_factory):
     """A store with alice's finger, and further impressions of it."""
-    store, probes = enrolled_store(tmp_path_factory, {"alice": 3}, ENROL_TOUCHES, 8)
-    return store, probes[3]
+    store, probes = enrolled_store(tmp_path_factory, {"alice": OWNER}, ENROL_TOUCHES, 8)
+    return store, probes[OWNER]
 
 
 class Rig:

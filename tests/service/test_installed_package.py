@@ -19,7 +19,7 @@ from pathlib import Path
 import pytest
 
 from conftest import INSTALLED_SVR, Harness, installed_mode, process_exists
-from enrol_session import Session, generate_fingers, have_fpgen
+from enrol_session import THIRD, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN, SimBus
 
 PACKAGES = ("veko2547", "libqvalgdll1", "libqvalgdll-dev")
@@ -87,7 +87,7 @@ class System:
         self.debs = sorted(str(p) for p in Path(debs).resolve().glob("*.deb") if "-dbgsym_" not in p.name)
         assert sorted(Path(d).name.split("_")[0] for d in self.debs) == sorted(PACKAGES), self.debs
         self.workdir = workdir
-        self.owner = generate_fingers(workdir / "fingers", (5,), ENROL_CAPTURES + 8, (PRODUCT_PLAIN,))[5][PRODUCT_PLAIN]
+        self.owner = generate_fingers(workdir / "fingers", (THIRD,), ENROL_CAPTURES + 8, (PRODUCT_PLAIN,))[THIRD][PRODUCT_PLAIN]
         self.framework_existed = FRAMEWORK_DIR.exists()
         self.flag_created = False
         self.files = []

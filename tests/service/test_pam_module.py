@@ -13,7 +13,7 @@ from pathlib import Path
 import pytest
 
 from conftest import SOURCE_DIR, Harness, installed_mode, pam_module_path
-from enrol_session import Session, generate_fingers, have_fpgen
+from enrol_session import OTHER, OWNER, THIRD, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN, SimBus
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "demo"))
@@ -73,19 +73,19 @@ def enrolled(tmp_path_factory):
     if not have_fpgen():
         pytest.skip("fpgen is not built")
     fingers = {seed: images[PRODUCT_PLAIN] for seed, images in generate_fingers(
-        tmp_path_factory.mktemp("fingers"), (3, 4, 5), ENROL_TOUCHES + 8, (PRODUCT_PLAIN,)).items()}
+        tmp_path_factory.mktemp("fingers"), (OWNER, OTHER, THIRD), ENROL_TOUCHES + 8, (PRODUCT_PLAIN,)).items()}
     work = tmp_path_factory.mktemp("enrol")
     simbus, harness = SimBus(), Harness(work)
     try:
         session = Session(simbus, harness, PRODUCT_PLAIN)
-        for user, seed in (("alice", 3), ("bob", 4)):
+        for user, seed in (("alice", OWNER), ("bob", OTHER)):
             session.client.signals.clear()
             assert session.enrol(user, "index", fingers[seed][:ENROL_TOUCHES])[1] == 0
     finally:
         harness.close()
         simbus.close()
-    return work / "store", {"alice": fingers[3][ENROL_TOUCHES:], "bob": fingers[4][ENROL_TOUCHES:],
-                            "nobody": fingers[5]}
+    return work / "store", {"alice": fingers[OWNER][ENROL_TOUCHES:], "bob": fingers[OTHER][ENROL_TOUCHES:],
+                            "nobody": fingers[THIRD]}
 
 
 class Rig:

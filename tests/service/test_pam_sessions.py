@@ -15,7 +15,7 @@ import dbus
 import pytest
 
 from conftest import SOURCE_DIR, TEST_USERS, as_user, pam_module_path
-from enrol_session import enrolled_store, have_fpgen
+from enrol_session import OTHER, OWNER, enrolled_store, have_fpgen
 from simsensor import PRODUCT_PLAIN
 
 sys.path.insert(0, str(SOURCE_DIR / "tools" / "demo"))
@@ -36,7 +36,7 @@ pytestmark = [pytest.mark.skipif(not MODULE.exists(), reason="the PAM module is 
 @pytest.fixture(scope="module")
 def enrolled(tmp_path_factory):
     """alice's and bob's fingers, and probes of them."""
-    return enrolled_store(tmp_path_factory, {"alice": 3, "bob": 4}, 16, 8)
+    return enrolled_store(tmp_path_factory, {"alice": OWNER, "bob": OTHER}, 16, 8)
 
 
 class Desk:
@@ -57,7 +57,7 @@ class Desk:
         self.service = harness.start_service(extra_env=harness.users_env(simbus.env()))
         shutil.copytree(enrolled[0], self.service.store_root, dirs_exist_ok=True)
         self.feeder = Feeder(self.sensor, pause=0.0)
-        self.feeder.present(enrolled[1][3])
+        self.feeder.present(enrolled[1][OWNER])
         self.feeder.start()
         # Everything the user's host reads must be readable by that user.
         self.module = harness.public_copy(MODULE)
@@ -111,7 +111,7 @@ def test_a_screen_locker_running_as_the_user_unlocks_with_their_finger(desk):
 def test_a_users_verification_compares_only_their_own_fingers(desk, enrolled):
     # Bob's finger on alice's locker: it is bob's, but alice's verification
     # never hears of it, so it is no match rather than "another user's".
-    desk.feeder.present(enrolled[1][4])
+    desk.feeder.present(enrolled[1][OTHER])
     result = desk.authenticate("alice", "alice")
     assert result["result"] == 7 and result["messages"][-1] == [3, "Fingerprint not recognised"]
     assert "verify ok" not in desk.service.log()

@@ -3,7 +3,7 @@ profile of new enrolments, and verification keeps matching stored fingers of
 every profile whatever the setting."""
 import pytest
 
-from enrol_session import Session, generate_fingers, have_fpgen
+from enrol_session import OTHER, OWNER, THIRD, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_12BIT
 
 pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
@@ -16,7 +16,7 @@ PROFILE_CODE = {1: 0x0A, 2: 0x14, 3: 0x1E}
 
 @pytest.fixture(scope="module")
 def fingers(tmp_path_factory):
-    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3, 4, 5), ENROL_CAPTURES + PROBE_CAPTURES,
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER, OTHER, THIRD), ENROL_CAPTURES + PROBE_CAPTURES,
                             products=(PRODUCT_12BIT,))
 
 
@@ -36,7 +36,7 @@ def test_the_setting_chooses_the_profile_of_a_new_enrolment(simbus, harness, fin
     s = Session(simbus, harness, PRODUCT_12BIT)
     if setting is not None:
         s.service.config_path.write_text(setting)
-    images = fingers[3][PRODUCT_12BIT]
+    images = fingers[OWNER][PRODUCT_12BIT]
     assert s.enrol("alice", "thumb", images[:ENROL_CAPTURES]) == ("alice", 0, {}), s.statuses("EnrollStatus")
     stored = (s.service.store_root / "alice" / "thumb.Data").read_bytes()
     assert len(stored) == 28000 and stored[5] == PROFILE_CODE[profile]
@@ -52,8 +52,8 @@ def test_the_setting_chooses_the_profile_of_a_new_enrolment(simbus, harness, fin
 
 def test_fingers_of_every_profile_match_after_the_setting_changes(simbus, harness, fingers):
     s = Session(simbus, harness, PRODUCT_12BIT)
-    enrolled = (("alice", "thumb", fingers[3][PRODUCT_12BIT], 1), ("bob", "index", fingers[4][PRODUCT_12BIT], 2),
-                ("carol", "ring", fingers[5][PRODUCT_12BIT], 3))
+    enrolled = (("alice", "thumb", fingers[OWNER][PRODUCT_12BIT], 1), ("bob", "index", fingers[OTHER][PRODUCT_12BIT], 2),
+                ("carol", "ring", fingers[THIRD][PRODUCT_12BIT], 3))
     for user, finger, images, profile in enrolled:
         s.client.signals.clear()
         s.service.config_path.write_text(f"profile={profile}\n")

@@ -10,7 +10,7 @@ import dbus
 import pytest
 
 import bus_contract
-from enrol_session import Session, enrolled_store, have_fpgen
+from enrol_session import OWNER, Session, enrolled_store, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN
 
 pytestmark = pytest.mark.skipif(not have_fpgen(), reason="fpgen is not built")
@@ -28,8 +28,8 @@ def refusal(method, *args):
 @pytest.fixture(scope="module")
 def enrolled(tmp_path_factory):
     """A store with alice's finger 3, and further impressions of it."""
-    store, probes = enrolled_store(tmp_path_factory, {"alice": 3}, ENROL_TOUCHES, 8)
-    return store, probes[3]
+    store, probes = enrolled_store(tmp_path_factory, {"alice": OWNER}, ENROL_TOUCHES, 8)
+    return store, probes[OWNER]
 
 
 @pytest.fixture

@@ -11,7 +11,7 @@ import dbus
 import pytest
 
 import bus_contract
-from enrol_session import LIBRARY, Session, generate_fingers, have_fpgen
+from enrol_session import LIBRARY, OWNER, Session, generate_fingers, have_fpgen
 from simsensor import PRODUCT_PLAIN
 
 FAILED = bus_contract.answer.ERROR_FAILED
@@ -23,7 +23,7 @@ needs_fingers = pytest.mark.skipif(not have_fpgen() or not LIBRARY.exists(),
 
 @pytest.fixture(scope="module")
 def images(tmp_path_factory):
-    return generate_fingers(tmp_path_factory.mktemp("fingers"), (3,), 24, products=(PRODUCT_PLAIN,))[3][PRODUCT_PLAIN]
+    return generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER,), 24, products=(PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
 
 
 def pauses(s):

@@ -9,7 +9,7 @@ import dbus
 import pytest
 
 import bus_contract
-from enrol_session import LIBRARY, TEMPLATE_SIZE, Library, Session, generate_fingers, have_fpgen
+from enrol_session import LIBRARY, OWNER, TEMPLATE_SIZE, Library, Session, generate_fingers, have_fpgen
 from simsensor import CMD_ENROLL, CMD_VERIFY, PRODUCT_PLAIN
 
 FAILED = bus_contract.answer.ERROR_FAILED
@@ -108,7 +108,7 @@ FINGERS = ("f0", "f1", "f2", "f3")
 @pytest.mark.skipif(not have_fpgen() or not LIBRARY.exists(), reason="fpgen or the library is not built")
 def test_killed_during_renewals_every_finger_file_stays_whole(simbus, harness, tmp_path):
     (tmp_path / "fingers").mkdir()
-    images = generate_fingers(tmp_path / "fingers", (3,), 24, products=(PRODUCT_PLAIN,))[3][PRODUCT_PLAIN]
+    images = generate_fingers(tmp_path / "fingers", (OWNER,), 24, products=(PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
     s = Session(simbus, harness, PRODUCT_PLAIN)
     assert s.enrol("gina", FINGERS[0], images[:16]) == ("gina", 0, {})
     user = s.service.store_root / "gina"

@@ -79,10 +79,15 @@ class Feeder(threading.Thread):
 
 
 def load_sets(folder, product):
+    """The folder holds the impressions of two generated fingers: the lower seed
+    is the owner's, the higher the other person's."""
     def impressions(seed):
-        return [p.read_bytes() for p in sorted(Path(folder).glob(f"f{seed:04d}_{product:04x}_*.raw"))]
+        return [p.read_bytes() for p in sorted(Path(folder).glob(f"f{seed}_{product:04x}_*.raw"))]
 
-    owner, other = impressions(3), impressions(4)
+    seeds = sorted({p.name[1:5] for p in Path(folder).glob(f"f????_{product:04x}_*.raw")})
+    if len(seeds) != 2:
+        raise SystemExit(f"demo_sensor: expected the impressions of two fingers in {folder}")
+    owner, other = impressions(seeds[0]), impressions(seeds[1])
     if len(owner) <= ENROL_TOUCHES or not other:
         raise SystemExit(f"demo_sensor: too few generated impressions in {folder}")
     return {"owner-enrol": owner[:ENROL_TOUCHES], "owner-verify": owner[ENROL_TOUCHES:], "other": other, "none": []}
@@ -99,7 +104,7 @@ def main():
     _end_with_parent()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--product", type=lambda s: int(s, 16), default=0x2547, help="USB product id (hex)")
-    parser.add_argument("--fingers", required=True, help="folder with fpgen raw impressions of seeds 3 and 4")
+    parser.add_argument("--fingers", required=True, help="folder with fpgen raw impressions of two fingers (owner: the lower seed)")
     parser.add_argument("--workdir", required=True, help="where SENSOR_ENV is written and `present` is read")
     parser.add_argument("--pause", type=float, default=0.15, help="seconds between two touches")
     args = parser.parse_args()

@@ -14,7 +14,30 @@ double wrapHalfTurn(double angle) {
     return angle < 0.0 ? angle + kPi : angle;
 }
 
+// Bends of a singular point's angular contribution stay below this: the bent
+// angle then keeps growing with the angle around the point (no fold).
+constexpr double kBendLimit = 0.95;
+
+// Gives a singular point its own bend: harmonic k gets an amplitude r_k with
+// sum k r_k <= kBendLimit, spent on the low harmonics first.
+void bendRandomly(SingularPoint &p, Rng &rng) {
+    double left = kBendLimit;
+    for (int k = 1; k <= 3; ++k) {
+        const double r = rng.uniform(0.0, left / k);
+        left -= k * r;
+        const double phase = rng.uniform(0.0, 2.0 * kPi);
+        p.cosK[k - 1] = r * std::cos(phase);
+        p.sinK[k - 1] = r * std::sin(phase);
+    }
+}
+
 }  // namespace
+
+double SingularPoint::bent(double a) const {
+    double b = a;
+    for (int k = 1; k <= 3; ++k) b += cosK[k - 1] * std::cos(k * a) + sinK[k - 1] * std::sin(k * a);
+    return b;
+}
 
 const char *fingerClassName(FingerClass fingerClass) {
     switch (fingerClass) {
@@ -51,8 +74,8 @@ double OrientationModel::angleAt(double x, double y) const {
         return wrapHalfTurn(baseAngle + std::atan(slope));
     }
     double angle = baseAngle;
-    for (const SingularPoint &c : cores) angle += 0.5 * std::atan2(y - c.y, x - c.x);
-    for (const SingularPoint &d : deltas) angle -= 0.5 * std::atan2(y - d.y, x - d.x);
+    for (const SingularPoint &c : cores) angle += 0.5 * c.bent(std::atan2(y - c.y, x - c.x));
+    for (const SingularPoint &d : deltas) angle -= 0.5 * d.bent(std::atan2(y - d.y, x - d.x));
     return wrapHalfTurn(angle);
 }
 
@@ -96,6 +119,8 @@ OrientationModel randomOrientationModel(FingerClass fingerClass, double cx, doub
         break;
     }
     }
+    for (SingularPoint &c : model.cores) bendRandomly(c, rng);
+    for (SingularPoint &d : model.deltas) bendRandomly(d, rng);
     return model;
 }
 

@@ -1,7 +1,10 @@
 // Ridge orientation field of a master fingerprint from its singular points:
 // the zero-pole model, where every core turns the local orientation by +1/2 of
 // its angle around the point and every delta by -1/2, and a bump model for
-// plain arches, which have no singular point.
+// plain arches, which have no singular point. Each singular point bends its
+// angle by its own smooth periodic function: without it every loop's ridges
+// would turn around the core exactly alike, and two loops of one side would
+// line up almost as well as two touches of one finger.
 #pragma once
 
 #include <vector>
@@ -17,6 +20,11 @@ const char *fingerClassName(FingerClass fingerClass);
 
 struct SingularPoint {
     double x, y;
+    // Smooth periodic bend of the point's angular contribution:
+    // the angle a around the point counts as a + sum_k (cosK[k] cos(k a) + sinK[k] sin(k a)).
+    double cosK[3] = {0.0, 0.0, 0.0};
+    double sinK[3] = {0.0, 0.0, 0.0};
+    double bent(double a) const;
 };
 
 struct OrientationModel {
