@@ -104,7 +104,8 @@ def main():
     _end_with_parent()
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--product", type=lambda s: int(s, 16), default=0x2547, help="USB product id (hex)")
-    parser.add_argument("--fingers", required=True, help="folder with fpgen raw impressions of two fingers (owner: the lower seed)")
+    parser.add_argument("--fingers", required=True,
+                        help="folder with fpgen raw impressions of two fingers (owner: the lower seed)")
     parser.add_argument("--workdir", required=True, help="where SENSOR_ENV is written and `present` is read")
     parser.add_argument("--pause", type=float, default=0.15, help="seconds between two touches")
     args = parser.parse_args()
