@@ -57,7 +57,8 @@ def main():
     module = build / "pam" / "pam_veko2547.so"
     with tempfile.TemporaryDirectory() as tmp:
         work = Path(tmp)
-        fingers = generate_fingers(work / "fingers", (OWNER,), ENROL + 8, (PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
+        fingers = generate_fingers(work / "fingers", (OWNER,), ENROL + 8, (PRODUCT_PLAIN,))[OWNER][
+            PRODUCT_PLAIN]
         simbus, harness = SimBus(), Harness(work)
         try:
             session = Session(simbus, harness, PRODUCT_PLAIN)

@@ -87,7 +87,8 @@ class System:
         self.debs = sorted(str(p) for p in Path(debs).resolve().glob("*.deb") if "-dbgsym_" not in p.name)
         assert sorted(Path(d).name.split("_")[0] for d in self.debs) == sorted(PACKAGES), self.debs
         self.workdir = workdir
-        self.owner = generate_fingers(workdir / "fingers", (THIRD,), ENROL_CAPTURES + 8, (PRODUCT_PLAIN,))[THIRD][PRODUCT_PLAIN]
+        fingers = generate_fingers(workdir / "fingers", (THIRD,), ENROL_CAPTURES + 8, (PRODUCT_PLAIN,))
+        self.owner = fingers[THIRD][PRODUCT_PLAIN]
         self.framework_existed = FRAMEWORK_DIR.exists()
         self.flag_created = False
         self.files = []

@@ -52,7 +52,8 @@ def test_the_setting_chooses_the_profile_of_a_new_enrolment(simbus, harness, fin
 
 def test_fingers_of_every_profile_match_after_the_setting_changes(simbus, harness, fingers):
     s = Session(simbus, harness, PRODUCT_12BIT)
-    enrolled = (("alice", "thumb", fingers[OWNER][PRODUCT_12BIT], 1), ("bob", "index", fingers[OTHER][PRODUCT_12BIT], 2),
+    enrolled = (("alice", "thumb", fingers[OWNER][PRODUCT_12BIT], 1),
+                ("bob", "index", fingers[OTHER][PRODUCT_12BIT], 2),
                 ("carol", "ring", fingers[THIRD][PRODUCT_12BIT], 3))
     for user, finger, images, profile in enrolled:
         s.client.signals.clear()

@@ -23,7 +23,8 @@ needs_fingers = pytest.mark.skipif(not have_fpgen() or not LIBRARY.exists(),
 
 @pytest.fixture(scope="module")
 def images(tmp_path_factory):
-    return generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER,), 24, products=(PRODUCT_PLAIN,))[OWNER][PRODUCT_PLAIN]
+    fingers = generate_fingers(tmp_path_factory.mktemp("fingers"), (OWNER,), 24, products=(PRODUCT_PLAIN,))
+    return fingers[OWNER][PRODUCT_PLAIN]
 
 
 def pauses(s):
