@@ -71,10 +71,23 @@ int32_t surfacePeak(const int32_t *s) {
     return best;
 }
 
-}  // namespace
+// Largest 2 x 2 block sum of a surface whose top left lies within
+// kPoseWindow cells of (cx, cy), wrapping like the surface.
+int32_t windowPeak(const int32_t *s, int32_t cx, int32_t cy) {
+    constexpr int32_t n = kFrame, m = kFrame - 1;
+    const auto at = [s](int32_t x, int32_t y) { return s[(y & m) * n + (x & m)]; };
+    int32_t best = 0;
+    for (int32_t y = cy - kPoseWindow; y <= cy + kPoseWindow; ++y)
+        for (int32_t x = cx - kPoseWindow; x <= cx + kPoseWindow; ++x) {
+            const int32_t v = at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1);
+            best = v > best ? v : best;
+        }
+    return best;
+}
 
-void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB, int32_t &peakA,
-                      int32_t &peakB) {
+// Leaves in g_surface the correlation of `stored` with probeA (real part) and
+// probeB (imaginary part).
+void correlate(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB) {
     int32_t *re = g_loaded.re;
     int32_t *im = g_loaded.im;
     std::memset(&g_loaded, 0, sizeof g_loaded);
@@ -94,8 +107,22 @@ void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_
         im[mirror] = c - b;
     }
     Fft2DFromLoaded(g_loaded, g_surface, true, kBandOuter);
+}
+
+}  // namespace
+
+void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB, int32_t &peakA,
+                      int32_t &peakB) {
+    correlate(stored, probeA, probeB);
     peakA = permille(surfacePeak(g_surface.re));
     peakB = permille(surfacePeak(g_surface.im));
+}
+
+int32_t PosePeak(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB, int32_t cellX, int32_t cellY) {
+    correlate(stored, probeA, probeB);
+    const int32_t peakA = windowPeak(g_surface.re, cellX, cellY);
+    const int32_t peakB = windowPeak(g_surface.im, cellX, cellY);
+    return permille(peakA > peakB ? peakA : peakB);
 }
 
 int32_t BestCorrelationPeak(const uint8_t *stored, const uint8_t *probeRecords, int32_t count, int32_t *bestRecord) {

@@ -18,4 +18,14 @@ void CorrelationPeaks(const uint8_t *stored, const uint8_t *probeA, const uint8_
 // of the best record in *bestRecord when not null.
 int32_t BestCorrelationPeak(const uint8_t *stored, const uint8_t *probeRecords, int32_t count, int32_t *bestRecord);
 
+// Cells of the frame the pose check searches on each side of the predicted
+// shift.
+inline constexpr int32_t kPoseWindow = 1;
+
+// Peak correlation of `stored` against two probe records near one shift
+// (cellX, cellY: frame cells, the top left of the 2 x 2 block where the peak
+// is expected; wrapping), within kPoseWindow cells; the better of the two
+// records.
+int32_t PosePeak(const uint8_t *stored, const uint8_t *probeA, const uint8_t *probeB, int32_t cellX, int32_t cellY);
+
 #endif

@@ -19,16 +19,25 @@ static_assert(kMaxIslands * (2 + 16 + 31 * kCorrelatedIslandPoints + 78) + 4 + k
                   QV_TEMPLATE_SIZE,
               "sixteen trimmed islands of the 112 x 88 sensor and their phase records");
 
-// The fused score adds to the engine's sum of the two best island scores one
-// point per kPeakStep permille of correlation peak above kPeakBase, less
-// kCorrelatedOffset. The bonus was chosen on one cut of the real sets at
-// 96 x 96 and confirmed on another (tools/fpeval --csv gives both parts); the
-// offset puts the highest impostor sum measured (105: real and SFinGe sets,
+// An island the engine scores at least kPoseIslandScore is checked where the
+// engine put the touch: the correlation peak at that rotation and shift
+// (within a cell) adds one point per kPoseStep permille above kPoseBase to
+// the island's score. An impostor's touch rarely shows the island's ridges
+// there, while its best peak anywhere, over every rotation and shift, often
+// comes close to a genuine one. The fused score then adds to the sum of the
+// two best island scores one point per kPeakStep permille of the best peak
+// anywhere above kPeakBase (touches the engine cannot place), less
+// kCorrelatedOffset. The constants were chosen on one cut of the real sets at
+// 96 x 96 and confirmed on another (tools/fpeval --csv gives the parts); the
+// offset puts the highest impostor sum measured (103: real and SFinGe sets,
 // both cuts, all three sensor sizes) 10 below the service's threshold, the
 // margin profile 2's offset keeps too.
-constexpr int32_t kPeakBase = 350;
-constexpr int32_t kPeakStep = 8;
-constexpr int32_t kCorrelatedOffset = 70;
+constexpr int32_t kPoseIslandScore = 18;
+constexpr int32_t kPoseBase = 50;
+constexpr int32_t kPoseStep = 10;
+constexpr int32_t kPeakBase = 900;
+constexpr int32_t kPeakStep = 4;
+constexpr int32_t kCorrelatedOffset = 68;
 
 FusionParts g_parts{0, 0};
 
@@ -42,6 +51,44 @@ int32_t FuseScores(int32_t islandSum, int32_t correlationPeak) {
     return fused < 0 ? 0 : (fused > INT32_MAX ? INT32_MAX : static_cast<int32_t>(fused));
 }
 
+int32_t PoseCheckedScore(int32_t engineScore, int32_t posePeak) {
+    if (engineScore < kPoseIslandScore || posePeak <= kPoseBase) return engineScore;
+    const int64_t checked = static_cast<int64_t>(engineScore) + (posePeak - kPoseBase) / kPoseStep;
+    return checked > INT32_MAX ? INT32_MAX : static_cast<int32_t>(checked);
+}
+
+namespace {
+
+// The touch's two rotation records nearest the engine's rotation of the touch
+// onto the island (the records turn the other way), or false when the
+// rotation lies beyond the records.
+bool nearestRecords(int32_t rotation, int32_t &first, int32_t &second) {
+    int32_t angle = (360 - rotation % 360) % 360;  // 0..359
+    if (angle > 180) angle -= 360;
+    constexpr int32_t half = kRotationStep / 2;
+    const int32_t t = angle - kFirstRotation;
+    if (t < -half || t > (kTouchRotations - 1) * kRotationStep + half) return false;
+    first = (t + half) / kRotationStep;
+    if (first > kTouchRotations - 1) first = kTouchRotations - 1;
+    second = t > first * kRotationStep ? first + 1 : first - 1;
+    if (second < 0 || second > kTouchRotations - 1) second = first;
+    return true;
+}
+
+// The correlation peak of island record `stored` at the engine's pose of the
+// touch (0 when the island scored too little or the pose lies beyond the
+// touch's rotations).
+int32_t posePeak(const uint8_t *stored, const PhaseRecords &touch, const IslandPose &pose) {
+    int32_t first = 0, second = 0;
+    if (pose.score < kPoseIslandScore || !nearestRecords(pose.rotation, first, second)) return 0;
+    const auto record = [&touch](int32_t r) { return touch.records + static_cast<int64_t>(r) * kPhaseBytes; };
+    // A frame cell is two pixels, four half pixels; the peak's 2 x 2 block
+    // starts half a cell before the shift.
+    return PosePeak(stored, record(first), record(second), pose.shiftX2 >> 2, pose.shiftY2 >> 2);
+}
+
+}  // namespace
+
 int32_t CorrelatedMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *scratch, int32_t scratchSize) {
     ForgetGalleryMatch();
     g_parts = FusionParts{0, 0};
@@ -51,28 +98,38 @@ int32_t CorrelatedMatch(const uint8_t *stored, const uint8_t *probe, uint8_t *sc
     if (!ReadCorrelatedTemplate(stored, QV_TEMPLATE_SIZE, gallery, galleryPhases) ||
         !ReadCorrelatedTemplate(probe, QV_TEMPLATE_SIZE, live, livePhases))
         return kMatchDecodeFailed;
-    const IslandScores islands = ScoreIslands(gallery, live.islands[0], scratch, scratchSize);
-    if (islands.best == kMatchDecodeFailed) return kMatchDecodeFailed;
-    const int32_t islandSum = islands.best + islands.second;
+    IslandPose poses[kMaxIslands]{};
+    const IslandScores engine = ScoreIslands(gallery, live.islands[0], scratch, scratchSize, poses);
+    if (engine.best == kMatchDecodeFailed) return kMatchDecodeFailed;
     // A touch searches over its rotations; a gallery given as the probe
-    // offers its first island unrotated.
+    // offers its first island unrotated and no pose check.
     const bool touch = livePhases.count == kTouchRotations && live.count == 1;
     const uint8_t *probeRecords = touch ? livePhases.records : IslandRecord(live, livePhases, 0);
     const int32_t probeCount = touch ? kTouchRotations : 1;
     int32_t peak = 0, peakIsland = -1;
+    int32_t best = 0, second = 0, bestIsland = -1;
     for (int32_t k = 0; k < gallery.count; ++k) {
-        const int32_t p =
-            BestCorrelationPeak(IslandRecord(gallery, galleryPhases, k), probeRecords, probeCount, nullptr);
+        const uint8_t *record = IslandRecord(gallery, galleryPhases, k);
+        const int32_t p = BestCorrelationPeak(record, probeRecords, probeCount, nullptr);
         if (p > peak) {
             peak = p;
             peakIsland = k;
         }
+        const int32_t checked = PoseCheckedScore(poses[k].score, touch ? posePeak(record, livePhases, poses[k]) : 0);
+        if (checked > best) {
+            second = best;
+            best = checked;
+            bestIsland = k;
+        } else if (checked > second) {
+            second = checked;
+        }
     }
+    const int32_t islandSum = best + second;
     g_parts = FusionParts{islandSum, peak};
     const int32_t score = FuseScores(islandSum, peak);
-    // Renewal credits the island of the best engine score, or the best
+    // Renewal credits the island of the best checked score, or the best
     // correlated island when no island scored.
-    const int32_t island = islands.bestIsland >= 0 ? islands.bestIsland : peakIsland;
+    const int32_t island = bestIsland >= 0 ? bestIsland : peakIsland;
     RecordGalleryMatch(stored, probe, score, island < 0 ? 0 : island);
     return score;
 }

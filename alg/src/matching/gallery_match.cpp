@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "QVAlgDll.h"
+#include "core/fixedmath.h"
 #include "core/gallery_template.h"
 #include "core/recognition_profile.h"
 #include "matching/feature_match.h"
@@ -14,13 +15,42 @@ uint8_t g_storedCopy[QV_TEMPLATE_SIZE];
 uint8_t g_probeCopy[QV_TEMPLATE_SIZE];
 GalleryMatchState g_state{false, 0, -1, g_storedCopy, g_probeCopy};
 
+// The pose of the engine's best alignment (resultMax) of the prepared touch.
+// Points move about the touch's anchor a by the rotation r and the offset
+// (dx, dy) (minutiae_align.h); here the touch's centre does, in doubled
+// coordinates so that the centre of an even-sized image is whole.
+IslandPose poseOf(const MatchWorkspace &ws, int32_t score) {
+    IslandPose pose{score, 0, 0, 0};
+    const int32_t anchor = resultMax[kResultProbeAnchor];
+    if (score <= 0 || anchor < 0 || anchor >= kMaxFeaturePoints) return pose;
+    const Minutia &a = ws.probe->points[anchor];
+    // The mask covers the image and kMaskBorderCells on every side; points
+    // are in the working frame, kWorkingFrameShift pixels in.
+    const auto centre2 = [](uint32_t cells) {
+        return (static_cast<int64_t>(cells) - 2 * kMaskBorderCells) * kCellPixels - 1 + 2 * kWorkingFrameShift;
+    };
+    const int64_t cx = centre2(ws.probeMask->width), cy = centre2(ws.probeMask->height);
+    const int64_t ax = 2 * static_cast<int64_t>(a.x), ay = 2 * static_cast<int64_t>(a.y);
+    const int32_t r = resultMax[kResultRotation];
+    const int64_t c = cos512(r), s = sin512(r);
+    const int64_t x = ax + 2 * int64_t{resultMax[kResultDx]} + (((cx - ax) * c - (cy - ay) * s + 256) >> 9);
+    const int64_t y = ay + 2 * int64_t{resultMax[kResultDy]} + (((cx - ax) * s + (cy - ay) * c + 256) >> 9);
+    // A template that decodes keeps its points and mask within a few
+    // thousand pixels; the clamp only keeps a corrupt one from overflowing.
+    const auto clamp = [](int64_t v) {
+        constexpr int64_t kFar = int64_t{1} << 20;
+        return static_cast<int32_t>(v < -kFar ? -kFar : (v > kFar ? kFar : v));
+    };
+    return IslandPose{score, r, clamp(x - cx), clamp(y - cy)};
+}
+
 }  // namespace
 
 const GalleryMatchState &LastGalleryMatch() { return g_state; }
 void ForgetGalleryMatch() { g_state.valid = false; }
 
 IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
-                          int32_t scratchSize) {
+                          int32_t scratchSize, IslandPose *poses) {
     IslandScores r{0, 0, -1};
     const ScopedMatchRules rules(kGalleryMatchRules);
     MatchWorkspace ws{};
@@ -33,6 +63,7 @@ IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch
         const GalleryIsland &island = gallery.islands[k];
         const int32_t score = MatchPreparedProbe(ws, island.templ, island.length, gallery.profile);
         if (score == kMatchDecodeFailed) return IslandScores{kMatchDecodeFailed, 0, -1};
+        if (poses != nullptr) poses[k] = poseOf(ws, score);
         if (score > r.best) {
             r.second = r.best;
             r.best = score;

@@ -22,8 +22,19 @@ struct IslandScores {
     int32_t second;
     int32_t bestIsland;
 };
+// Where the engine placed the touch on one island: its score; for a score
+// above 0 the rotation of its best alignment (degrees 0..359, touch onto
+// island) and where that alignment moves the touch's centre, relative to the
+// centre, in half pixels.
+struct IslandPose {
+    int32_t score;
+    int32_t rotation;
+    int32_t shiftX2;
+    int32_t shiftY2;
+};
+// poses: null, or gallery.count entries filled island by island.
 IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
-                          int32_t scratchSize);
+                          int32_t scratchSize, IslandPose *poses = nullptr);
 // The gallery score of island scores: best plus second less the offset, at least 0.
 int32_t GalleryScore(const IslandScores &s);
 
