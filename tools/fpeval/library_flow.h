@@ -41,7 +41,8 @@ int enrolTouches(int profile);
 int matchScore(const Template &stored, const Template &live);
 
 // The two scores profile 3 fused in the last match (zero for other profiles):
-// the islands' best plus second best score and the correlation peak.
+// the best plus second best pose-checked island score and the best correlation
+// peak anywhere.
 struct MatchParts {
     int gallery = 0;
     int peak = 0;
