@@ -49,8 +49,8 @@ IslandPose poseOf(const MatchWorkspace &ws, int32_t score) {
 const GalleryMatchState &LastGalleryMatch() { return g_state; }
 void ForgetGalleryMatch() { g_state.valid = false; }
 
-IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
-                          int32_t scratchSize, IslandPose *poses) {
+IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch, int32_t scratchSize,
+                          IslandPose *poses) {
     IslandScores r{0, 0, -1};
     const ScopedMatchRules rules(kGalleryMatchRules);
     MatchWorkspace ws{};

@@ -33,8 +33,8 @@ struct IslandPose {
     int32_t shiftY2;
 };
 // poses: null, or gallery.count entries filled island by island.
-IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch,
-                          int32_t scratchSize, IslandPose *poses = nullptr);
+IslandScores ScoreIslands(const GalleryView &gallery, const GalleryIsland &touch, uint8_t *scratch, int32_t scratchSize,
+                          IslandPose *poses = nullptr);
 // The gallery score of island scores: best plus second less the offset, at least 0.
 int32_t GalleryScore(const IslandScores &s);
 
