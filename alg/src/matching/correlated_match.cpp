@@ -26,15 +26,16 @@ static_assert(kMaxIslands * (2 + 16 + 31 * kCorrelatedIslandPoints + 78) + 4 + k
 // the engine's pose (median about 210 permille, 99th percentile 460-510; a
 // genuine touch's median 580-610), so that chance agreement adds little; an
 // impostor's best peak anywhere, over every rotation and shift, often comes
-// close to a genuine one. The fused score then adds to the sum of the two best island
-// scores one point per kPeakStep permille of the best peak anywhere above
-// kPeakBase (touches the engine cannot place), less kCorrelatedOffset. The
-// constants were chosen on one cut of the real sets at 96 x 96 and confirmed
-// on another (tools/fpeval --csv gives the parts); the offset puts the
-// highest impostor sum measured (78: real and SFinGe sets, both cuts, all
-// three sensor sizes) 10 below the service's threshold, the margin profile
-// 2's offset keeps too. A lower kPoseBase gained up to two points more on the
-// real sets but let far more generated fingers and renewed galleries through.
+// close to a genuine one. The fused score then adds to the sum of the two
+// best island scores one point per kPeakStep permille of the best peak
+// anywhere above kPeakBase (touches the engine cannot place), less
+// kCorrelatedOffset. The constants were chosen on one cut of the real sets at
+// 96 x 96 and confirmed on another (tools/fpeval --csv gives the parts); the
+// offset puts the highest impostor sum measured (78: real and SFinGe sets,
+// both cuts, all three sensor sizes) 10 below the service's threshold, the
+// margin profile 2's offset keeps too. A lower kPoseBase gained up to two
+// points more on the real sets but let far more generated fingers and renewed
+// galleries through.
 constexpr int32_t kPoseIslandScore = 18;
 constexpr int32_t kPoseBase = 300;
 constexpr int32_t kPoseStep = 10;
