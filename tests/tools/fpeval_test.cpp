@@ -1,10 +1,14 @@
 // The accuracy harness on a small generated data set: enrolment succeeds and
 // genuine attempts score clearly above impostor attempts.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "accuracy.h"
 #include "capture_format.h"
 #include "capture_sets.h"
+#include "pgm.h"
 
 namespace {
 
@@ -54,6 +58,33 @@ TEST(Fpeval, ThreeTouchFailsAnImpressionOnlyWhenItsFirstThreeCapturesFail) {
     // By impression: one of the two first-impression attempts is rejected,
     // neither of the second's.
     EXPECT_EQ(s.fnmrByImpression, (std::vector<double>{0.5, 0.0}));
+}
+
+// A capture's simulated readout noise follows the capture, not the folder it
+// was cut into: the same cut in two places gives the same raw bytes (figures
+// measured in one folder reproduce in another), and two captures differ.
+TEST(Fpeval, ReadoutNoiseDependsOnTheCaptureNotOnWhereTheCutLies) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("fpeval_cut_" + std::to_string(getpid()));
+    imageio::GrayImage image(96, 96);
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 96; ++x) image.at(x, y) = static_cast<uint8_t>(100 + ((x + 2 * y) % 9) * 15);
+    for (const char *cut : {"one", "elsewhere/two"}) {
+        const fs::path finger = root / cut / "set_101";
+        fs::create_directories(finger);
+        ASSERT_TRUE(imageio::writePgm((finger / "e_00.pgm").string(), image));
+        ASSERT_TRUE(imageio::writePgm((finger / "p_00.pgm").string(), image));
+    }
+    std::vector<fpeval::Finger> a, b;
+    std::string error;
+    ASSERT_TRUE(fpeval::loadCaptureFolder((root / "one").string(), a, error)) << error;
+    ASSERT_TRUE(fpeval::loadCaptureFolder((root / "elsewhere/two").string(), b, error)) << error;
+    fs::remove_all(root);
+    ASSERT_EQ(a.size(), 1u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(a[0].probe[0].raw, b[0].probe[0].raw);
+    EXPECT_EQ(a[0].enrol[0].raw, b[0].enrol[0].raw);
+    EXPECT_NE(a[0].enrol[0].raw, a[0].probe[0].raw);
 }
 
 }  // namespace

@@ -47,8 +47,12 @@ std::vector<uint8_t> rawFromGray(uint16_t productId, const std::vector<uint8_t> 
 
 namespace {
 
+// Seed of a capture's readout noise from its finger folder and file name
+// ("fvc2002_db1_b_101/p_03.pgm"), not from the whole path: the same capture
+// gets the same noise wherever the cut lies, so figures measured in one folder
+// reproduce in another.
 uint64_t nameSeed(const std::string &s) {
-    uint64_t h = 1469598103934665603ull;  // FNV-1a: the same file always gets the same readout noise
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
     return h;
 }
@@ -67,7 +71,8 @@ bool loadCapture(const fs::path &path, uint16_t &productId, Capture &out, std::s
     productId = product;
     out.name = path.filename().string();
     out.productId = product;
-    out.raw = rawFromGray(product, image.pixels, image.width, image.height, nameSeed(path.string()));
+    out.raw = rawFromGray(product, image.pixels, image.width, image.height,
+                          nameSeed((path.parent_path().filename() / path.filename()).generic_string()));
     return true;
 }
 
