@@ -62,7 +62,8 @@ TEST(Fpeval, ThreeTouchFailsAnImpressionOnlyWhenItsFirstThreeCapturesFail) {
 
 // A capture's simulated readout noise follows the capture, not the folder it
 // was cut into: the same cut in two places gives the same raw bytes (figures
-// measured in one folder reproduce in another), and two captures differ.
+// measured in one folder reproduce in another), two captures differ, and
+// another noise realisation gives the same capture other bytes.
 TEST(Fpeval, ReadoutNoiseDependsOnTheCaptureNotOnWhereTheCutLies) {
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("fpeval_cut_" + std::to_string(getpid()));
@@ -75,16 +76,18 @@ TEST(Fpeval, ReadoutNoiseDependsOnTheCaptureNotOnWhereTheCutLies) {
         ASSERT_TRUE(imageio::writePgm((finger / "e_00.pgm").string(), image));
         ASSERT_TRUE(imageio::writePgm((finger / "p_00.pgm").string(), image));
     }
-    std::vector<fpeval::Finger> a, b;
+    std::vector<fpeval::Finger> a, b, other;
     std::string error;
     ASSERT_TRUE(fpeval::loadCaptureFolder((root / "one").string(), a, error)) << error;
     ASSERT_TRUE(fpeval::loadCaptureFolder((root / "elsewhere/two").string(), b, error)) << error;
+    ASSERT_TRUE(fpeval::loadCaptureFolder((root / "one").string(), other, error, 1)) << error;
     fs::remove_all(root);
     ASSERT_EQ(a.size(), 1u);
     ASSERT_EQ(b.size(), 1u);
     EXPECT_EQ(a[0].probe[0].raw, b[0].probe[0].raw);
     EXPECT_EQ(a[0].enrol[0].raw, b[0].enrol[0].raw);
     EXPECT_NE(a[0].enrol[0].raw, a[0].probe[0].raw);
+    EXPECT_NE(other[0].probe[0].raw, a[0].probe[0].raw);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ uint64_t nameSeed(const std::string &s) {
     return h;
 }
 
-bool loadCapture(const fs::path &path, uint16_t &productId, Capture &out, std::string &error) {
+bool loadCapture(const fs::path &path, uint64_t noise, uint16_t &productId, Capture &out, std::string &error) {
     imageio::GrayImage image;
     if (!imageio::readPgm(path.string(), image, &error)) {
         error = path.string() + ": " + error;
@@ -71,14 +71,15 @@ bool loadCapture(const fs::path &path, uint16_t &productId, Capture &out, std::s
     productId = product;
     out.name = path.filename().string();
     out.productId = product;
-    out.raw = rawFromGray(product, image.pixels, image.width, image.height,
-                          nameSeed((path.parent_path().filename() / path.filename()).generic_string()));
+    out.raw = rawFromGray(
+        product, image.pixels, image.width, image.height,
+        nameSeed((path.parent_path().filename() / path.filename()).generic_string()) ^ noise * 0x9E3779B97F4A7C15ull);
     return true;
 }
 
 }  // namespace
 
-bool loadCaptureFolder(const std::string &folder, std::vector<Finger> &fingers, std::string &error) {
+bool loadCaptureFolder(const std::string &folder, std::vector<Finger> &fingers, std::string &error, uint64_t noise) {
     std::error_code ec;
     std::vector<fs::path> dirs;
     for (const auto &entry : fs::directory_iterator(folder, ec))
@@ -103,7 +104,7 @@ bool loadCaptureFolder(const std::string &folder, std::vector<Finger> &fingers, 
             const bool enrol = stem.rfind("e_", 0) == 0;
             if (!enrol && stem.rfind("p_", 0) != 0) continue;
             Capture c;
-            if (!loadCapture(file, finger.productId, c, error)) return false;
+            if (!loadCapture(file, noise, finger.productId, c, error)) return false;
             (enrol ? finger.enrol : finger.probe).push_back(std::move(c));
         }
         if (!finger.enrol.empty() || !finger.probe.empty()) fingers.push_back(std::move(finger));

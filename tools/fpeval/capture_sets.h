@@ -37,7 +37,9 @@ std::vector<uint8_t> rawFromGray(uint16_t productId, const std::vector<uint8_t> 
 // Loads a folder laid out by the evaluation protocol: FOLDER/<set>_<finger>/
 // e_NN.pgm (enrolment, in order) and p_NN.pgm (verification). Appends one
 // Finger per subfolder with captures; returns false with a reason on error.
-bool loadCaptureFolder(const std::string &folder, std::vector<Finger> &fingers, std::string &error);
+// noise: which realisation of the 96 x 96 model's readout noise the captures
+// get (0, the default, is the one every published figure uses).
+bool loadCaptureFolder(const std::string &folder, std::vector<Finger> &fingers, std::string &error, uint64_t noise = 0);
 
 // Generated fingers: `count` masters from `firstSeed` on, `enrolCount`
 // enrolment and `probeCount` verification impressions each, for one model.

@@ -3,8 +3,8 @@
 // on generated fingers and on captures cut from real prints, under both
 // recognition profiles side by side.
 //
-//   fpeval [--profile 1|2|3|all] [--synthetic N] [--seed S] [--sizes LIST] [--renew] [--csv FILE] [--det FILE]
-//          [FOLDER...]
+//   fpeval [--profile 1|2|3|all] [--synthetic N] [--seed S] [--sizes LIST] [--noise K] [--renew] [--csv FILE]
+//          [--det FILE] [FOLDER...]
 //
 // FOLDER: captures laid out as the evaluation protocol describes
 // (FOLDER/<set>_<finger>/e_NN.pgm and p_NN.pgm, any of the three sizes).
@@ -29,6 +29,8 @@ void usage(FILE *out) {
         "  --synthetic N    add N generated fingers per sensor size (16 enrolment, 20 verification captures)\n"
         "  --seed S         first generator seed (default 1)\n"
         "  --sizes LIST     sizes of the generated fingers, e.g. 96x96,68x118,112x88 (default all three)\n"
+        "  --noise K        another realisation K of the 96 x 96 model's readout noise on the FOLDERs'\n"
+        "                   captures (default 0), to see how much a figure owes to one draw of it\n"
         "  --renew          renew the stored template after each accepted genuine attempt\n"
         "  --csv FILE       write every score: profile,set,size,kind,finger,capture,template,score,gallery,peak\n"
         "                   (gallery, peak: the pose-checked island score sum and the best correlation\n"
@@ -64,7 +66,7 @@ std::vector<uint16_t> parseSizes(const std::string &list) {
 
 int main(int argc, char **argv) {
     int synthetic = 0;
-    uint64_t seed = 1;
+    uint64_t seed = 1, noise = 0;
     std::vector<uint16_t> sizes = {capture::kProduct12Bit, capture::kProductSplitRows, capture::kProductPlain};
     std::vector<int> profiles = {1, 2, 3};
     bool renew = false;
@@ -90,6 +92,8 @@ int main(int argc, char **argv) {
             synthetic = std::atoi(argv[++i]);
         } else if (arg == "--seed" && hasValue) {
             seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--noise" && hasValue) {
+            noise = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--sizes" && hasValue) {
             sizes = parseSizes(argv[++i]);
             if (sizes.empty()) {
@@ -115,7 +119,7 @@ int main(int argc, char **argv) {
     for (const auto &folder : folders) {
         std::vector<fpeval::Finger> loaded;
         std::string error;
-        if (!fpeval::loadCaptureFolder(folder, loaded, error)) {
+        if (!fpeval::loadCaptureFolder(folder, loaded, error, noise)) {
             std::fprintf(stderr, "fpeval: %s\n", error.c_str());
             return 2;
         }
